@@ -1,0 +1,87 @@
+#include "platform.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <time.h>
+#endif
+
+namespace tsconv::platform {
+
+#ifdef _WIN32
+
+void init_local_time() { _tzset(); }
+
+bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
+    const __time64_t t = seconds_since_epoch;
+    return _localtime64_s(&out, &t) == 0;
+}
+
+std::FILE* open_source(const char* path) { return std::fopen(path, "rb"); }
+
+std::FILE* open_target(const char* path) { return std::fopen(path, "wb"); }
+
+namespace {
+
+bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+    return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
+}
+
+}  // namespace
+
+bool is_same_file(std::FILE* source, const char* target_path) {
+    BY_HANDLE_FILE_INFORMATION source_info;
+    const HANDLE source_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(source)));
+    if (!file_identity(source_handle, source_info)) return false;
+    // Opened without access rights only to read its identity; a target that
+    // does not exist yet cannot be the source.
+    const HANDLE target_handle =
+        CreateFileA(target_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION target_info;
+    const bool known = file_identity(target_handle, target_info);
+    if (target_handle != INVALID_HANDLE_VALUE) CloseHandle(target_handle);
+    return known && source_info.dwVolumeSerialNumber == target_info.dwVolumeSerialNumber &&
+           source_info.nFileIndexHigh == target_info.nFileIndexHigh &&
+           source_info.nFileIndexLow == target_info.nFileIndexLow;
+}
+
+#else
+
+void init_local_time() { tzset(); }
+
+bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
+    const time_t t = static_cast<time_t>(seconds_since_epoch);
+    if (static_cast<std::int64_t>(t) != seconds_since_epoch) return false;
+    return localtime_r(&t, &out) != nullptr;
+}
+
+std::FILE* open_source(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return nullptr;
+    // fopen accepts a folder here; reading it would only fail later.
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+std::FILE* open_target(const char* path) { return std::fopen(path, "wb"); }
+
+bool is_same_file(std::FILE* source, const char* target_path) {
+    struct stat source_info;
+    struct stat target_info;
+    if (fstat(fileno(source), &source_info) != 0) return false;
+    if (stat(target_path, &target_info) != 0) return false;  // no target yet
+    // Only a regular file loses its content when opened for writing.
+    return S_ISREG(source_info.st_mode) && source_info.st_dev == target_info.st_dev &&
+           source_info.st_ino == target_info.st_ino;
+}
+
+#endif
+
+}  // namespace tsconv::platform

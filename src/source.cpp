@@ -1,0 +1,183 @@
+#include "source.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace tsconv {
+
+namespace {
+
+constexpr std::size_t read_block_size = 256 * 1024;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// White space as the C locale's isspace knows it.
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Value of a grammar-checked decimal number that the library reports as out of
+// range: either beyond the largest double or below half the smallest one.
+double out_of_range_value(const char* begin, const char* end) {
+    const bool negative = *begin == '-';
+    // Decimal exponent of the leading nonzero digit, saturated.
+    std::int64_t leading_exponent = 0;
+    bool seen_nonzero = false;
+    bool after_point = false;
+    const char* p = begin;
+    for (; p != end && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            after_point = true;
+        } else if (is_digit(*p)) {
+            if (*p != '0') seen_nonzero = true;
+            if (!after_point && seen_nonzero) ++leading_exponent;
+            if (after_point && !seen_nonzero) --leading_exponent;
+        }
+    }
+    if (!seen_nonzero) return negative ? -0.0 : 0.0;
+    std::int64_t exponent = 0;
+    if (p != end) {
+        ++p;
+        const bool exponent_negative = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        for (; p != end && exponent < 100000; ++p) exponent = exponent * 10 + (*p - '0');
+        if (exponent_negative) exponent = -exponent;
+    }
+    const bool huge = leading_exponent + exponent > 0;
+    const double magnitude = huge ? std::numeric_limits<double>::infinity() : 0.0;
+    return negative ? -magnitude : magnitude;
+}
+
+// Scans one number: optional white space and sign, digits with at most one
+// decimal point ("," or "."), at least one digit, and an exponent only when
+// digits follow its "e" and optional sign. Returns the end of the number, or
+// null when none starts at p.
+char* scan_number(char* p, char* end, double& value) {
+    while (p != end && is_space(*p)) ++p;
+    char* number = p;  // from_chars takes "-" but not "+"
+    if (p != end && *p == '+') number = ++p;
+    else if (p != end && *p == '-') ++p;
+    std::size_t digits = 0;
+    while (p != end && is_digit(*p)) ++p, ++digits;
+    if (p != end && (*p == '.' || *p == ',')) {
+        *p++ = '.';
+        while (p != end && is_digit(*p)) ++p, ++digits;
+    }
+    if (digits == 0) return nullptr;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        char* q = p + 1;
+        if (q != end && (*q == '+' || *q == '-')) ++q;
+        if (q != end && is_digit(*q)) {
+            while (q != end && is_digit(*q)) ++q;
+            p = q;
+        }
+    }
+    const std::from_chars_result result = std::from_chars(number, p, value);
+    if (result.ec == std::errc::result_out_of_range) value = out_of_range_value(number, p);
+    return p;
+}
+
+// Moves the unread rest to the front and appends what the file gives.
+// False when nothing more could be read.
+bool refill(SourceStream& stream) {
+    if (stream.at_end) return false;
+    const std::size_t unread = stream.end - stream.begin;
+    std::memmove(stream.buffer.data(), stream.buffer.data() + stream.begin, unread);
+    stream.begin = 0;
+    stream.end = unread;
+    const std::size_t got =
+        std::fread(stream.buffer.data() + unread, 1, stream.buffer.size() - unread, stream.file);
+    stream.end += got;
+    if (got < stream.buffer.size() - unread) {
+        if (std::ferror(stream.file)) stream.read_failed = true;
+        if (std::ferror(stream.file) || std::feof(stream.file)) stream.at_end = true;
+    }
+    return got > 0;
+}
+
+void pass_over_rest_of_line(SourceStream& stream) {
+    stream.begin = stream.end;
+    while (refill(stream)) {
+        const char* data = stream.buffer.data();
+        const void* line_end = std::memchr(data, '\n', stream.end);
+        if (line_end != nullptr) {
+            stream.begin = static_cast<std::size_t>(static_cast<const char*>(line_end) - data) + 1;
+            return;
+        }
+        stream.begin = stream.end;
+    }
+}
+
+void pass_over_byte_order_mark(SourceStream& stream) {
+    while (stream.end - stream.begin < 3 && refill(stream)) {
+    }
+    static const char mark[] = {'\xEF', '\xBB', '\xBF'};
+    if (stream.end - stream.begin >= 3 &&
+        std::memcmp(stream.buffer.data() + stream.begin, mark, 3) == 0) {
+        stream.begin += 3;
+    }
+    stream.start_checked = true;
+}
+
+}  // namespace
+
+void open_source_stream(SourceStream& stream, std::FILE* file) {
+    stream.file = file;
+    stream.buffer.assign(read_block_size, '\0');
+    stream.begin = stream.end = 0;
+    stream.at_end = stream.read_failed = stream.start_checked = false;
+}
+
+bool read_source_line(SourceStream& stream, SourceLine& line) {
+    if (!stream.start_checked) pass_over_byte_order_mark(stream);
+    for (;;) {
+        char* text = stream.buffer.data() + stream.begin;
+        const std::size_t unread = stream.end - stream.begin;
+        if (const void* found = std::memchr(text, '\n', unread)) {
+            const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(found) - text) + 1;
+            line.text = text;
+            line.length = std::min(length, max_decoded_length);
+            stream.begin += length;
+            return true;
+        }
+        if (stream.read_failed) return false;
+        if (unread >= max_decoded_length) {
+            // Everything that will be decoded is here; keep it aside and pass
+            // over the rest of this long line.
+            std::memcpy(stream.long_line_start, text, max_decoded_length);
+            line.text = stream.long_line_start;
+            line.length = max_decoded_length;
+            pass_over_rest_of_line(stream);
+            return !stream.read_failed;
+        }
+        if (!refill(stream)) {
+            if (stream.read_failed || stream.begin == stream.end) return false;
+            // The last line has no line end.
+            line.text = stream.buffer.data() + stream.begin;
+            line.length = stream.end - stream.begin;
+            stream.begin = stream.end;
+            return true;
+        }
+    }
+}
+
+int decode_source_line(char* text, std::size_t length, SourceRecord& record) {
+    double* const fields[] = {&record.serial_date, &record.PV, &record.wSP, &record.wOP};
+    char* p = text;
+    char* const end = text + length;
+    for (int count = 0; count < 4; ++count) {
+        if (count > 0) {
+            if (p == end || *p != ';') return count;
+            ++p;
+        }
+        double value;
+        char* const next = scan_number(p, end, value);
+        if (next == nullptr) return count;
+        *fields[count] = value;
+        p = next;
+    }
+    return 4;
+}
+
+}  // namespace tsconv

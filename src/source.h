@@ -1,0 +1,53 @@
+#pragma once
+
+// The source side: reading physical lines from the source file and decoding
+// the serial date and the three values out of each.
+
+#include <cstddef>
+#include <cstdio>
+#include <vector>
+
+#include "source_record.h"
+
+namespace tsconv {
+
+// Only the first 399 characters of a line are decoded; the rest of a longer
+// line is passed over, never taken as a line of its own.
+constexpr std::size_t max_decoded_length = 399;
+
+// A buffered reader over the source. Reads large blocks; memory stays the same
+// however long the file or any of its lines.
+struct SourceStream {
+    std::FILE* file = nullptr;
+    std::vector<char> buffer;
+    std::size_t begin = 0;  // unread data is buffer[begin, end)
+    std::size_t end = 0;
+    bool at_end = false;       // nothing more to read from the file
+    bool read_failed = false;  // the file reported a read error
+    bool start_checked = false;
+    char long_line_start[max_decoded_length];  // decoded part of a line longer than the buffer holds
+};
+
+// The decodable part of one physical line: its first characters, at most
+// max_decoded_length, including the line end when it fits. Points into the
+// stream and is valid until the next read.
+struct SourceLine {
+    char* text = nullptr;
+    std::size_t length = 0;
+};
+
+void open_source_stream(SourceStream& stream, std::FILE* file);
+
+// Reads the next physical line. False when no line is left or a read failed
+// (then stream.read_failed is set). A UTF-8 byte order mark at the very start
+// of the source is passed over.
+bool read_source_line(SourceStream& stream, SourceLine& line);
+
+// Scans "number;number;number;number" from the start of the text into the
+// record, field by field, stopping at the first character that does not fit.
+// Returns how many values were stored, 0 to 4; fields not supplied keep their
+// values. A "," counts as a decimal point and is turned into "." in the text.
+// Reads nothing beyond text + length.
+int decode_source_line(char* text, std::size_t length, SourceRecord& record);
+
+}  // namespace tsconv

@@ -1,0 +1,281 @@
+// Runs the real tsconv binary on real files.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tsconv_test::CommandResult;
+using tsconv_test::read_file;
+using tsconv_test::write_file;
+
+#ifdef _WIN32
+constexpr int failure_status = -1;
+#else
+constexpr int failure_status = 255;
+#endif
+
+const std::string header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
+
+CommandResult tsconv(const std::vector<std::string>& arguments) {
+    return tsconv_test::run_command(TSCONV_BINARY, arguments);
+}
+
+struct Conversion {
+    CommandResult result;
+    std::string target;
+};
+
+// Converts source content in the given zone.
+Conversion convert(const std::string& source, const char* zone = "UTC0") {
+    tsconv_test::set_time_zone(zone);
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/source.csv", source);
+    Conversion conversion;
+    conversion.result = tsconv({folder + "/source.csv", "dummy", folder + "/target.csv"});
+    conversion.target = read_file(folder + "/target.csv");
+    return conversion;
+}
+
+void expect_silent_success(const CommandResult& result) {
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(CommandLine, TooFewArgumentsShowUsage) {
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/source.csv", "45000;1;2;3\n");
+    const CommandResult result = tsconv({folder + "/source.csv", "dummy"});
+    EXPECT_EQ(result.status, failure_status);
+    EXPECT_EQ(result.out, std::string("Programmaufruf: ") + TSCONV_BINARY + " <Quelldatei> dummy <Zieldatei>\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(tsconv({}).status, failure_status);
+}
+
+TEST(CommandLine, ArgumentsBeyondTheThirdAreIgnored) {
+    tsconv_test::set_time_zone("UTC0");
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/source.csv", "45000;1;2;3\n");
+    const CommandResult result =
+        tsconv({folder + "/source.csv", "dummy", folder + "/target.csv", "more", "even more"});
+    expect_silent_success(result);
+    EXPECT_EQ(read_file(folder + "/target.csv"),
+              header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n");
+}
+
+TEST(CommandLine, SourceThatCannotBeOpened) {
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/target.csv", "keep me");
+    for (const std::string& source : std::vector<std::string>{folder + "/missing.csv", folder}) {
+        const CommandResult result = tsconv({source, "dummy", folder + "/target.csv"});
+        EXPECT_EQ(result.status, failure_status);
+        EXPECT_EQ(result.out, "Quelldatei <" + source + "> konnte nicht geoeffnet werden!\n");
+        EXPECT_EQ(read_file(folder + "/target.csv"), "keep me");
+    }
+    tsconv({folder + "/missing.csv", "dummy", folder + "/new.csv"});
+    EXPECT_FALSE(tsconv_test::file_exists(folder + "/new.csv"));
+}
+
+TEST(CommandLine, TargetThatCannotBeCreated) {
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/source.csv", "45000;1;2;3\n");
+    for (const std::string& target : std::vector<std::string>{folder + "/no/such/folder/target.csv", folder}) {
+        const CommandResult result = tsconv({folder + "/source.csv", "dummy", target});
+        EXPECT_EQ(result.status, failure_status);
+        EXPECT_EQ(result.out, "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n");
+    }
+}
+
+TEST(CommandLine, RefusesToOverwriteTheSource) {
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    const std::string content = "45000;1;2;3\n";
+    write_file(source, content);
+    std::vector<std::string> same = {source, folder + "/../" + fs::path(folder).filename().string() + "/source.csv"};
+#ifndef _WIN32
+    fs::create_hard_link(source, folder + "/hard.csv");
+    fs::create_symlink(source, folder + "/soft.csv");
+    same.push_back(folder + "/hard.csv");
+    same.push_back(folder + "/soft.csv");
+#endif
+    for (const std::string& target : same) {
+        const CommandResult result = tsconv({source, "dummy", target});
+        EXPECT_EQ(result.status, failure_status) << target;
+        EXPECT_EQ(result.out, "Zieldatei <" + target + "> ist die Quelldatei!\n");
+        EXPECT_EQ(read_file(source), content);
+    }
+}
+
+TEST(Conversion, RecordsInSourceOrder) {
+    const struct {
+        std::string name;
+        std::string source;
+        std::string target;
+    } cases[] = {
+        {"empty source", "", header},
+        {"column names and three records",
+         "Datum;Wert1;Wert2;Wert3\r\n45000;1;2;3\r\n45000,5;4;5;6\r\n45001;7;8;9\r\n",
+         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.03.2023;10:00:0.000000;4.000000;5.000000;6.000000\r\n"
+                  "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n"},
+        {"last line with line end", "45000;1;2;3\n",
+         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        {"last line without line end", "45000;1;2;3",
+         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        // A value no line has supplied yet shows as zero; later partial lines
+        // carry the earlier values forward.
+        {"partial lines", "45000;1\n\n45000,5;;9\n45001;2;3;4\n45002;5\n",
+         header + "14.03.2023;22:00:0.000000;1.000000;0.000000;0.000000\r\n"
+                  "15.03.2023;10:00:0.000000;1.000000;0.000000;0.000000\r\n"
+                  "15.03.2023;22:00:0.000000;2.000000;3.000000;4.000000\r\n"
+                  "16.03.2023;22:00:0.000000;5.000000;3.000000;4.000000\r\n"},
+        {"byte order mark before a record", "\xEF\xBB\xBF" "45000;1;2;3\r\n",
+         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        {"values", "45000;-1,5e1;1e400;-1e400\n45000;0;inf;0x1p3\n45000;nan\n",
+         header + "14.03.2023;22:00:0.000000;-15.000000;inf;-inf\r\n"
+                  "14.03.2023;22:00:0.000000;0.000000;inf;-inf\r\n"
+                  "14.03.2023;22:00:0.000000;0.000000;inf;-inf\r\n"},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convert(c.source);
+        expect_silent_success(conversion.result);
+        EXPECT_EQ(conversion.target, c.target) << c.name;
+    }
+}
+
+TEST(Conversion, DecodingTable) {
+    const Conversion conversion = convert(
+        "45000,5;12,5;20;3,25\n"
+        "45000.5;12.5;20;3.25\n"
+        "Datum;Wert1;Wert2;Wert3\n"
+        "\n"
+        "     \n"
+        "45000,75;7\n"
+        "45000,5 ;12,5;20;3,25\n"
+        "45000,5,2;3;4;5\n"
+        "45000,5;1;2;3;99\n"
+        "  45000,5;-1,5e1;0;0\n",
+        "CET-1");
+    expect_silent_success(conversion.result);
+    EXPECT_EQ(conversion.target,
+              header +
+                  "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
+                  "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
+                  "15.03.2023;17:00:0.000000;7.000000;20.000000;3.250000\r\n"
+                  "15.03.2023;11:00:0.000000;7.000000;20.000000;3.250000\r\n"
+                  "15.03.2023;11:00:0.000000;7.000000;20.000000;3.250000\r\n"
+                  "15.03.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.03.2023;11:00:0.000000;-15.000000;0.000000;0.000000\r\n");
+}
+
+TEST(Conversion, TimeZones) {
+    const struct {
+        const char* zone;
+        std::string source;
+        std::string target;
+    } cases[] = {
+        {"CET-1", "45000,5;12,5;20;3,25\n45000,50008391204;12,5;20;3,25\n",
+         header + "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
+                  "15.03.2023;11:00:7.250000;12.500000;20.000000;3.250000\r\n"},
+        {"UTC0", "45000;1;2;3\n", header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        // Summer and winter, each 12:00 on the source clock.
+        {"CET-1CEST,M3.5.0,M10.5.0/3", "45122,5;1;2;3\n45245,5;1;2;3\n",
+         header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+    };
+    for (const auto& c : cases) {
+        const Conversion conversion = convert(c.source, c.zone);
+        expect_silent_success(conversion.result);
+        EXPECT_EQ(conversion.target, c.target) << c.zone;
+    }
+}
+
+TEST(Conversion, SummerAndWinterInEuropeBerlin) {
+    if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
+    const Conversion conversion = convert("45122,5;1;2;3\n45245,5;1;2;3\n", "Europe/Berlin");
+    expect_silent_success(conversion.result);
+    EXPECT_EQ(conversion.target, header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                          "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n");
+}
+
+TEST(Conversion, LongLinesAreOneLine) {
+    // 450 characters: the tail after character 399 would read as "5;6;7;8".
+    const std::string padded = "45000;1;2;3" + std::string(439 - 11 - 7, ' ') + "5;6;7;8";
+    // A line of several megabytes, and one without a line end at the very end.
+    const std::string huge = "45001;4;5;6;" + std::string(5 * 1024 * 1024, '9');
+    const Conversion conversion = convert(padded + "\r\n" + huge + "\n45002;7\n" + huge);
+    expect_silent_success(conversion.result);
+    EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                          "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"
+                                          "16.03.2023;22:00:0.000000;7.000000;5.000000;6.000000\r\n"
+                                          "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n");
+}
+
+TEST(Conversion, SecondsNeverShowSixty) {
+    // 23:59:59.9999997 UTC on 31.12.2023 carries into the new year.
+    const Conversion conversion = convert("45292,0833333333;1;2;3\n45292,08333333333;1;2;3\n");
+    expect_silent_success(conversion.result);
+    EXPECT_EQ(conversion.target, header + "31.12.2023;23:59:59.999997;1.000000;2.000000;3.000000\r\n"
+                                          "01.01.2024;00:00:0.000000;1.000000;2.000000;3.000000\r\n");
+}
+
+TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
+    const Conversion conversion = convert(
+        "Datum;A;B;C\n"
+        "1e300;1;2;3\n"
+        "45000;1;2;3\n"
+        "\n"
+        "1e400;4;5;6\n"
+        "-1e6;7\n"
+        "2958466,5;8\n"
+        "50424,5;9\n"
+        "10000;10\n");
+    EXPECT_EQ(conversion.result.status, 0);
+    EXPECT_EQ(conversion.result.out, "");
+    EXPECT_EQ(conversion.result.err,
+              "Zeile 2: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n"
+              "Zeile 5: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n"
+              "Zeile 6: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n"
+              "Zeile 7: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n");
+    EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                          "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
+                                          "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n");
+}
+
+#ifdef __linux__
+TEST(Conversion, FailedWritesAreReported) {
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/source.csv", "45000;1;2;3\n");
+    const CommandResult result = tsconv({folder + "/source.csv", "dummy", "/dev/full"});
+    EXPECT_EQ(result.status, failure_status);
+    EXPECT_EQ(result.out, "Zieldatei </dev/full> konnte nicht geschrieben werden!\n");
+}
+
+TEST(Conversion, FailedReadsAreReported) {
+    const std::string folder = tsconv_test::scratch_folder();
+    const CommandResult result = tsconv({"/proc/self/mem", "dummy", folder + "/target.csv"});
+    EXPECT_EQ(result.status, failure_status);
+    EXPECT_EQ(result.out, "Quelldatei </proc/self/mem> konnte nicht gelesen werden!\n");
+    EXPECT_EQ(read_file(folder + "/target.csv"), header);
+}
+#endif
+
+TEST(Example, ConvertsAsShipped) {
+    if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
+    tsconv_test::set_time_zone("Europe/Berlin");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string examples = TSCONV_EXAMPLES;
+    const CommandResult result =
+        tsconv({examples + "/controller-log.csv", "dummy", folder + "/target.csv"});
+    expect_silent_success(result);
+    EXPECT_EQ(read_file(folder + "/target.csv"), read_file(examples + "/controller-log.converted.csv"));
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+#include "fixed_point.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace {
+
+std::string formatted(double v) {
+    char text[tsconv::fixed6_max_length + 1];
+    char* end = tsconv::format_fixed6(text, v);
+    return std::string(text, end);
+}
+
+// The library's fixed conversion is specified to equal printf("%.6f").
+std::string reference(double v) {
+    char text[400];
+    char* end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 6).ptr;
+    return std::string(text, end);
+}
+
+double from_bits(std::uint64_t bits) {
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+TEST(FormatFixed6, KnownValues) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {0.0, "0.000000"},
+        {-0.0, "-0.000000"},
+        {12.5, "12.500000"},
+        {-15.0, "-15.000000"},
+        {7.2500002, "7.250000"},
+        {0.0078125, "0.007812"},    // exactly halfway: to even, down
+        {0.0234375, "0.023438"},    // exactly halfway: to even, up
+        {-0.0078125, "-0.007812"},
+        {0.9999995, "1.000000"},    // the double lies just above the half
+        {0.9999994999, "0.999999"},
+        {59.9999996, "60.000000"},
+        {1e-7, "0.000000"},
+        {-1e-7, "-0.000000"},
+        {5e-324, "0.000000"},
+        {123456789.125, "123456789.125000"},
+        {18446744073709549568.0, "18446744073709549568.000000"},  // largest below 2^64
+        {18446744073709551616.0, "18446744073709551616.000000"},  // 2^64
+        {1e20, "100000000000000000000.000000"},
+        {inf, "inf"},
+        {-inf, "-inf"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(formatted(c.value), c.text) << c.value;
+}
+
+TEST(FormatFixed6, LargestValueFitsTheLimit) {
+    const std::string text = formatted(-std::numeric_limits<double>::max());
+    EXPECT_EQ(text, reference(-std::numeric_limits<double>::max()));
+    EXPECT_EQ(text.size(), static_cast<std::size_t>(tsconv::fixed6_max_length));
+}
+
+TEST(FormatFixed6, MatchesReferenceOnRandomBitPatterns) {
+    std::mt19937_64 random(20261208);
+    for (int i = 0; i < 300000; ++i) {
+        const double v = from_bits(random());
+        if (!std::isfinite(v)) continue;
+        ASSERT_EQ(formatted(v), reference(v)) << std::hexfloat << v;
+    }
+}
+
+TEST(FormatFixed6, MatchesReferenceOnValuesLikeLogs) {
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<int> exponent(-12, 22);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int i = 0; i < 300000; ++i) {
+        const double v = unit(random) * std::pow(10.0, exponent(random));
+        ASSERT_EQ(formatted(v), reference(v)) << std::hexfloat << v;
+    }
+    // Short decimals and their neighbours, where rounding is closest to a tie.
+    for (long long n = -2000000; n <= 2000000; n += 7) {
+        const double v = static_cast<double>(n) / 1e6 + 0.0000005;
+        for (double w : {v, std::nextafter(v, 0.0), std::nextafter(v, 1e9)}) {
+            ASSERT_EQ(formatted(w), reference(w)) << std::hexfloat << w;
+        }
+    }
+}
+
+TEST(FormatFixed6, ExactHalvesRoundToEven) {
+    // k / 2^7 has at most seven decimals; every odd k lands exactly halfway.
+    for (int k = -5000; k <= 5000; ++k) {
+        const double v = k / 128.0 + 1000.0;
+        ASSERT_EQ(formatted(v), reference(v)) << v;
+    }
+}
+
+#ifndef _WIN32
+TEST(FormatFixed6, MatchesCRuntimePrintf) {
+    std::mt19937_64 random(11);
+    for (int i = 0; i < 100000; ++i) {
+        const double v = from_bits(random());
+        if (!std::isfinite(v)) continue;
+        char text[400];
+        std::snprintf(text, sizeof text, "%.6f", v);
+        ASSERT_EQ(formatted(v), text) << std::hexfloat << v;
+    }
+}
+#endif
+
+TEST(RoundFixed6, SplitsWholeAndMillionths) {
+    const struct {
+        double value;
+        std::uint64_t whole;
+        std::uint32_t millionths;
+    } cases[] = {
+        {59.9999996, 60, 0},
+        {59.9999994, 59, 999999},
+        {-3.25, 3, 250000},
+        {0.0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        std::uint64_t whole;
+        std::uint32_t millionths;
+        ASSERT_TRUE(tsconv::round_fixed6(c.value, whole, millionths)) << c.value;
+        EXPECT_EQ(whole, c.whole) << c.value;
+        EXPECT_EQ(millionths, c.millionths) << c.value;
+    }
+    std::uint64_t whole;
+    std::uint32_t millionths;
+    EXPECT_FALSE(tsconv::round_fixed6(18446744073709551616.0, whole, millionths));
+    EXPECT_FALSE(tsconv::round_fixed6(std::numeric_limits<double>::infinity(), whole, millionths));
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+#include "local_time.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fixed_point.h"
+#include "platform.h"
+#include "test_support.h"
+
+namespace {
+
+std::string fixed6(double v) {
+    char text[400];
+    return std::string(text, std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 6).ptr);
+}
+
+// "DD.MM.YYYY;HH:MM:S.SSSSSS", or "-" when not convertible.
+std::string shown(double serial_date, tsconv::LocalTimeCache& cache) {
+    tsconv::LocalTimestamp t;
+    if (!tsconv::to_local_timestamp(serial_date, cache, t)) return "-";
+    char date[32];
+    std::snprintf(date, sizeof date, "%02d.%02d.%04d;%02d:%02d:", t.day, t.month, t.year, t.hour, t.minute);
+    return date + fixed6(t.second);
+}
+
+std::string shown(double serial_date) {
+    tsconv::LocalTimeCache cache;
+    return shown(serial_date, cache);
+}
+
+// The straightforward way: the platform's breakdown for every record, printf's
+// rounding for the second, and the carry into the next second done by hand.
+std::string reference(double serial_date) {
+    double s = serial_date - 25569.0;
+    s = s * 86400.0;
+    s = s - 7200.0;
+    if (!std::isfinite(s) || std::fabs(s) > 1e12) return "-";
+    long long whole = static_cast<long long>(std::floor(s));
+    const double fraction = s - static_cast<double>(whole);
+    std::tm tm;
+    if (!tsconv::platform::local_breakdown(whole, tm)) return "-";
+    std::string second = fixed6(tm.tm_sec + fraction);
+    if (std::strtod(second.c_str(), nullptr) >= tm.tm_sec + 1) {
+        if (!tsconv::platform::local_breakdown(whole + 1, tm)) return "-";
+        second = std::to_string(tm.tm_sec) + ".000000";
+    }
+    const int year = tm.tm_year + 1900;
+    if (year < 1 || year > 9999) return "-";
+    char date[32];
+    std::snprintf(date, sizeof date, "%02d.%02d.%04d;%02d:%02d:", tm.tm_mday, tm.tm_mon + 1, year,
+                  tm.tm_hour, tm.tm_min);
+    return date + second;
+}
+
+double serial_from_unix(double seconds) { return (seconds + 7200.0) / 86400.0 + 25569.0; }
+
+TEST(ToLocalTimestamp, FixedZones) {
+    const struct {
+        const char* zone;
+        double serial_date;
+        const char* text;
+    } cases[] = {
+        // One hour ahead of UTC: the source clock shows one hour more.
+        {"CET-1", 45000.5, "15.03.2023;11:00:0.000000"},
+        {"CET-1", 45000.50008391204, "15.03.2023;11:00:7.250000"},
+        // UTC: the fixed two hours move midnight to the evening before.
+        {"UTC0", 45000.0, "14.03.2023;22:00:0.000000"},
+        // Just below 1970-01-01 02:00 on the source clock: a tiny negative s
+        // shows as second 0, never as -0.000000.
+        {"UTC0", 25569.083333333332, "01.01.1970;00:00:0.000000"},
+        {"UTC0", 25569.0, "31.12.1969;22:00:0.000000"},
+        {"UTC0", 0.0, "29.12.1899;22:00:0.000000"},
+        {"UTC0", 50424.5, "19.01.2038;10:00:0.000000"},
+        {"UTC0", 2958465.5, "31.12.9999;10:00:0.000000"},
+        {"UTC0", 2958466.5, "-"},  // year 10000
+        {"UTC0", -693592.5, "01.01.0001;10:00:0.000000"},
+        {"UTC0", -693593.0, "-"},  // 31.12.0000 22:00 UTC: year 0
+        {"UTC0", std::numeric_limits<double>::infinity(), "-"},
+        {"UTC0", -std::numeric_limits<double>::infinity(), "-"},
+        {"UTC0", std::numeric_limits<double>::quiet_NaN(), "-"},
+        {"UTC0", 1e300, "-"},
+    };
+    for (const auto& c : cases) {
+        tsconv_test::set_time_zone(c.zone);
+        EXPECT_EQ(shown(c.serial_date), c.text) << c.zone << " " << c.serial_date;
+    }
+}
+
+// A serial date whose seconds, after the three steps, have the whole second
+// unix_second and a fraction that shows as 1.000000; NaN where the doubles near
+// it hold none.
+double serial_with_carry(long long unix_second) {
+    double serial = serial_from_unix(static_cast<double>(unix_second) + 0.99999);
+    for (int i = 0; i < 1000; ++i, serial = std::nextafter(serial, 1e9)) {
+        double s = serial - 25569.0;
+        s = s * 86400.0;
+        s = s - 7200.0;
+        if (std::floor(s) > unix_second) break;
+        if (std::floor(s) == unix_second && s - std::floor(s) >= 0.9999995) return serial;
+    }
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+TEST(ToLocalTimestamp, FractionShowingAWholeSecondCarries) {
+    tsconv_test::set_time_zone("UTC0");
+    const struct {
+        long long unix_second;
+        const char* text;
+    } cases[] = {
+        {1678874459, "15.03.2023;10:01:0.000000"},   // 10:00:59 -> next minute
+        {1678881599, "15.03.2023;12:00:0.000000"},   // 11:59:59 -> next hour
+        {1704067199, "01.01.2024;00:00:0.000000"},   // new year
+        {1678874408, "15.03.2023;10:00:9.000000"},
+    };
+    for (const auto& c : cases) {
+        const double serial = serial_with_carry(c.unix_second);
+        ASSERT_FALSE(std::isnan(serial)) << c.unix_second;
+        EXPECT_EQ(shown(serial), c.text) << c.unix_second;
+        EXPECT_EQ(reference(serial), c.text) << c.unix_second;
+    }
+}
+
+TEST(ToLocalTimestamp, SummerAndWinterInBerlin) {
+    if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
+    tsconv_test::set_time_zone("Europe/Berlin");
+    // 12:00 on the source clock, in summer and in winter.
+    EXPECT_EQ(shown(45122.5), "15.07.2023;12:00:0.000000");
+    EXPECT_EQ(shown(45245.5), "15.11.2023;11:00:0.000000");
+}
+
+// Finds the instants from..to where the zone's UTC offset changes, hour by hour.
+std::vector<long long> offset_changes(long long from, long long to) {
+    std::vector<long long> changes;
+    auto offset = [](long long t) {
+        std::tm tm;
+        tsconv::platform::local_breakdown(t, tm);
+        const long long local = (tm.tm_hour * 60LL + tm.tm_min) * 60 + tm.tm_sec;
+        return ((local - t % 86400) % 86400 + 86400) % 86400;
+    };
+    long long previous = offset(from);
+    for (long long t = from + 3600; t < to; t += 3600) {
+        const long long current = offset(t);
+        if (current != previous) changes.push_back(t);
+        previous = current;
+    }
+    return changes;
+}
+
+class AgainstPerRecordBreakdown : public testing::TestWithParam<const char*> {};
+
+TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
+    const char* zone = GetParam();
+    if (!tsconv_test::has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
+    tsconv_test::set_time_zone(zone);
+    std::mt19937_64 random(std::hash<std::string>()(zone));
+    tsconv::LocalTimeCache cache;
+    int compared = 0;
+    auto check = [&](double serial) {
+        ASSERT_EQ(shown(serial, cache), reference(serial)) << zone << " " << std::hexfloat << serial;
+        ++compared;
+    };
+
+    // 1 Hz logs (and faster, and backwards) across every offset change of a
+    // few years, as a spreadsheet writes them: fifteen significant digits.
+    for (const long long change : offset_changes(1577836800, 1735689600)) {
+        for (const double step : {1.0, 0.37, -1.0, 13.0}) {
+            const double start = static_cast<double>(change) - (step > 0 ? 1800 : -1800);
+            for (int i = 0; i < 3600 / std::fabs(step); ++i) {
+                char text[32];
+                std::snprintf(text, sizeof text, "%.15g", serial_from_unix(start + i * step));
+                check(std::strtod(text, nullptr));
+            }
+        }
+    }
+    // Across the leap second at the end of 2016 (counted in "right/" zones).
+    for (double t = 1483228700; t < 1483229000; t += 0.37) check(serial_from_unix(t));
+    // Random instants from year 1 to 9999, alone and in short runs.
+    std::uniform_real_distribution<double> anywhere(-693593.0, 2958466.0);
+    std::uniform_real_distribution<double> recent(20000.0, 60000.0);
+    for (int i = 0; i < 20000; ++i) {
+        const double start = (i % 2 ? anywhere : recent)(random);
+        check(start);
+        for (int j = 1; j < 5; ++j) check(start + j * 0.5 / 86400.0);
+    }
+    // Full-precision doubles near the carry: fractions just below one.
+    std::uniform_int_distribution<long long> seconds(0, 4102444800LL);
+    for (int i = 0; i < 2000; ++i) {
+        const double serial = serial_with_carry(seconds(random));
+        if (!std::isnan(serial)) check(serial);
+    }
+    EXPECT_GT(compared, 20000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, AgainstPerRecordBreakdown,
+                         testing::Values("UTC", "Europe/Berlin", "Australia/Lord_Howe", "Asia/Kathmandu",
+                                         "Europe/Dublin", "Africa/Casablanca", "America/New_York",
+                                         "Pacific/Chatham", "America/St_Johns", "right/Europe/Berlin"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             for (char& c : name) {
+                                 if (c == '/') c = '_';
+                             }
+                             return name;
+                         });
+
+}  // namespace

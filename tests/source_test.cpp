@@ -1,0 +1,256 @@
+#include "source.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using tsconv::SourceRecord;
+
+int decode(std::string line, SourceRecord& record) {
+    return tsconv::decode_source_line(line.data(), line.size(), record);
+}
+
+struct Decoded {
+    int count;
+    double serial_date, PV, wSP, wOP;
+};
+
+void expect_record(const SourceRecord& record, const Decoded& want, const std::string& line) {
+    EXPECT_EQ(record.serial_date, want.serial_date) << line;
+    EXPECT_EQ(record.PV, want.PV) << line;
+    EXPECT_EQ(record.wSP, want.wSP) << line;
+    EXPECT_EQ(record.wOP, want.wOP) << line;
+}
+
+TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
+    const struct {
+        std::string line;
+        Decoded want;
+    } rows[] = {
+        {"45000,5;12,5;20;3,25", {4, 45000.5, 12.5, 20, 3.25}},
+        {"45000.5;12.5;20;3.25", {4, 45000.5, 12.5, 20, 3.25}},
+        {"Datum;Wert1;Wert2;Wert3", {0, 45000.5, 12.5, 20, 3.25}},
+        {"", {0, 45000.5, 12.5, 20, 3.25}},
+        {"     ", {0, 45000.5, 12.5, 20, 3.25}},
+        {"45000,75;7", {2, 45000.75, 7, 20, 3.25}},
+        {"45000,5 ;12,5;20;3,25", {1, 45000.5, 7, 20, 3.25}},
+        {"45000,5,2;3;4;5", {1, 45000.5, 7, 20, 3.25}},
+        {"45000,5;1;2;3;99", {4, 45000.5, 1, 2, 3}},
+        {"  45000,5;-1,5e1;0;0", {4, 45000.5, -15, 0, 0}},
+    };
+    SourceRecord record;
+    for (const auto& row : rows) {
+        EXPECT_EQ(decode(row.line, record), row.want.count) << row.line;
+        expect_record(record, row.want, row.line);
+    }
+}
+
+TEST(DecodeSourceLine, NumberGrammar) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        std::string line;
+        int count;
+        double first;
+    } cases[] = {
+        {"5.;1", 2, 5},
+        {".5;1", 2, 0.5},
+        {"-.5;1", 2, -0.5},
+        {"+5;1", 2, 5},
+        {"+,5;1", 2, 0.5},
+        {"-0;1", 2, -0.0},
+        {"\t\v\f 5;1", 2, 5},
+        {"5;\r\n 1", 2, 5},            // white space before a number, line ends too
+        {"1,5e3;1", 2, 1500},
+        {"1E-2;1", 2, 0.01},
+        {"1e+2;1", 2, 100},
+        {"5e;1", 1, 5},                // an exponent without digits ends the number
+        {"5e+;1", 1, 5},
+        {"5E-x;1", 1, 5},
+        {"0x10;1", 1, 0},              // no hexadecimal
+        {"1e400;1", 2, inf},
+        {"-1e400;1", 2, -inf},
+        {"1e99999999999999999999;1", 2, inf},
+        {"1e-400;1", 2, 0},
+        {"-1e-99999999999999999999;1", 2, -0.0},
+        {"0e999999;1", 2, 0},
+        {"4e-320;1", 2, 4e-320},       // subnormal
+        {"0.000000000000000000000000000000001e-290;1", 2, 1e-323},
+        {"1" + std::string(300, '0') + ";1", 2, 1e300},
+        {"5", 1, 5},
+        {"5\r\n", 1, 5},
+        {"5\r;1", 1, 5},
+    };
+    for (const auto& c : cases) {
+        SourceRecord record;
+        record.serial_date = 42;
+        EXPECT_EQ(decode(c.line, record), c.count) << c.line;
+        EXPECT_EQ(record.serial_date, c.first) << c.line;
+        EXPECT_EQ(std::signbit(record.serial_date), std::signbit(c.first)) << c.line;
+    }
+}
+
+TEST(DecodeSourceLine, LinesWithoutANumberSupplyNothing) {
+    for (const char* line : {"inf;1;2;3", "nan;1;2;3", "-inf", "+", "-", ".", ",", "e5;1",
+                                   ";1;2;3", "+-5;1", "--5", " ;5", "\r\n", "\n", "x45000"}) {
+        SourceRecord record;
+        EXPECT_EQ(decode(line, record), 0) << line;
+        EXPECT_EQ(record.serial_date, 0.0) << line;
+    }
+}
+
+TEST(DecodeSourceLine, StopsAtTheFirstMisfit) {
+    const struct {
+        std::string line;
+        int count;
+    } cases[] = {
+        {"1;2;3;4", 4}, {"1;2;3", 3}, {"1;2;", 2}, {"1;;3;4", 1}, {"1; 2; 3; 4", 4},
+        {"1 ;2;3;4", 1}, {"1;2;x;4", 2}, {"1;2;3;4;5;6", 4}, {"1;2;3;4abc", 4},
+        {std::string("1;2\0;3;4", 8), 2},  // a NUL ends the line for decoding
+        {"1;2;3,4,5;6", 3},
+    };
+    for (const auto& c : cases) {
+        SourceRecord record;
+        EXPECT_EQ(decode(c.line, record), c.count) << c.line;
+    }
+}
+
+TEST(DecodeSourceLine, NeverReadsBeyondTheGivenLength) {
+    // The characters after the given length would change every result.
+    std::string text = "12;34;56;789999";
+    SourceRecord record;
+    EXPECT_EQ(tsconv::decode_source_line(text.data(), 1, record), 1);
+    EXPECT_EQ(record.serial_date, 1);
+    EXPECT_EQ(tsconv::decode_source_line(text.data(), 3, record), 1);
+    EXPECT_EQ(tsconv::decode_source_line(text.data(), 4, record), 2);
+    EXPECT_EQ(record.PV, 3);
+    EXPECT_EQ(tsconv::decode_source_line(text.data(), 11, record), 4);
+    EXPECT_EQ(record.wOP, 78);
+    text = "5e7";
+    EXPECT_EQ(tsconv::decode_source_line(text.data(), 2, record), 1);
+    EXPECT_EQ(record.serial_date, 5);
+}
+
+TEST(DecodeSourceLine, MatchesStrtodOnRandomNumbers) {
+    std::mt19937 random(3);
+    const char alphabet[] = "0123456789";
+    auto digits = [&](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += alphabet[random() % 10];
+        return s;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        std::string number;
+        if (random() % 3 == 0) number += (random() % 2) ? '-' : '+';
+        number += digits(static_cast<int>(random() % 20));
+        if (random() % 2) number += (random() % 2) ? ',' : '.';
+        number += digits(static_cast<int>(random() % 20 + (number.empty() ? 1 : 0)));
+        if (random() % 3 == 0) {
+            number += 'e';
+            if (random() % 2) number += (random() % 2) ? '-' : '+';
+            number += std::to_string(random() % 400);
+        }
+        std::string with_points = number;
+        for (char& c : with_points) {
+            if (c == ',') c = '.';
+        }
+        bool has_digit = with_points.find_first_of("0123456789") < with_points.find_first_of("eE");
+        SourceRecord record;
+        const int count = decode(number + ";1", record);
+        if (!has_digit) {
+            ASSERT_EQ(count, 0) << number;
+            continue;
+        }
+        ASSERT_EQ(count, 2) << number;
+        const double expected = std::strtod(with_points.c_str(), nullptr);
+        ASSERT_EQ(record.serial_date, expected) << number;
+        ASSERT_EQ(std::signbit(record.serial_date), std::signbit(expected)) << number;
+    }
+}
+
+std::vector<std::string> read_lines(const std::string& content, bool* read_failed = nullptr) {
+    const std::string path = tsconv_test::scratch_folder() + "/source";
+    tsconv_test::write_file(path, content);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    tsconv::SourceStream stream;
+    tsconv::open_source_stream(stream, file);
+    std::vector<std::string> lines;
+    tsconv::SourceLine line;
+    while (tsconv::read_source_line(stream, line)) lines.emplace_back(line.text, line.length);
+    if (read_failed != nullptr) *read_failed = stream.read_failed;
+    std::fclose(file);
+    return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(ReadSourceLine, SplitsPhysicalLines) {
+    const std::string long_line(450, '7');
+    const std::string huge_line(3 * 1024 * 1024 + 17, '8');
+    const struct {
+        std::string name;
+        std::string content;
+        Lines lines;
+    } cases[] = {
+        {"empty", "", {}},
+        {"lf", "a\nb\n", {"a\n", "b\n"}},
+        {"crlf", "a\r\nb\r\n", {"a\r\n", "b\r\n"}},
+        {"no final line end", "a\nb", {"a\n", "b"}},
+        {"empty lines", "\n\r\n\n", {"\n", "\r\n", "\n"}},
+        {"lone cr stays in the line", "a\rb\n", {"a\rb\n"}},
+        {"byte order mark", "\xEF\xBB\xBF" "1;2\n", {"1;2\n"}},
+        {"byte order mark alone", "\xEF\xBB\xBF", {}},
+        {"byte order mark only at the start", "1\n\xEF\xBB\xBF" "2\n", {"1\n", "\xEF\xBB\xBF" "2\n"}},
+        {"partial mark", "\xEF\xBB" "1\n", {"\xEF\xBB" "1\n"}},
+        {"399 characters and line end", std::string(399, 'x') + "\ny\n", {std::string(399, 'x'), "y\n"}},
+        {"398 characters and line end", std::string(398, 'x') + "\ny", {std::string(398, 'x') + "\n", "y"}},
+        {"long line is one line", long_line + "\r\n1\n", {long_line.substr(0, 399), "1\n"}},
+        {"long last line", long_line, {long_line.substr(0, 399)}},
+        {"line longer than the buffer", huge_line + "\n2\n", {huge_line.substr(0, 399), "2\n"}},
+        {"long last line longer than the buffer", "1\n" + huge_line, {"1\n", huge_line.substr(0, 399)}},
+        {"nul bytes stay", std::string("1\0" "2\n", 4), {std::string("1\0" "2\n", 4)}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(read_lines(c.content), c.lines) << c.name;
+}
+
+TEST(ReadSourceLine, LinesAcrossBlockBoundaries) {
+    // Lines of every length from 1 to 600 characters, so that line ends fall
+    // on and around each block boundary.
+    std::string content;
+    Lines expected;
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t length = 1; length <= 600; ++length) {
+            const std::string line(length, static_cast<char>('a' + length % 26));
+            content += line + "\n";
+            expected.push_back(length + 1 <= tsconv::max_decoded_length
+                                   ? line + "\n"
+                                   : line.substr(0, tsconv::max_decoded_length));
+        }
+    }
+    EXPECT_EQ(read_lines(content), expected);
+}
+
+#ifdef __linux__
+TEST(ReadSourceLine, ReportsAReadError) {
+    // Reading this file from its start fails: address 0 is never mapped.
+    std::FILE* file = std::fopen("/proc/self/mem", "rb");
+    ASSERT_NE(file, nullptr);
+    tsconv::SourceStream stream;
+    tsconv::open_source_stream(stream, file);
+    tsconv::SourceLine line;
+    EXPECT_FALSE(tsconv::read_source_line(stream, line));
+    EXPECT_TRUE(stream.read_failed);
+    std::fclose(file);
+}
+#endif
+
+}  // namespace

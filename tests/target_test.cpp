@@ -1,0 +1,91 @@
+#include "target.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+// Writes the header and a record line for each record, returns the file.
+std::string written(std::initializer_list<tsconv::SourceRecord> records, int* skipped = nullptr) {
+    const std::string path = tsconv_test::scratch_folder() + "/target";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    tsconv::TargetStream stream;
+    tsconv::open_target_stream(stream, file);
+    tsconv::write_target_header(stream);
+    tsconv::LocalTimeCache cache;
+    int not_written = 0;
+    for (const tsconv::SourceRecord& record : records) {
+        if (!tsconv::write_target_record(stream, record, cache)) ++not_written;
+    }
+    EXPECT_TRUE(tsconv::flush_target_stream(stream));
+    std::fclose(file);
+    if (skipped != nullptr) *skipped = not_written;
+    return tsconv_test::read_file(path);
+}
+
+const std::string header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
+
+TEST(WriteTarget, HeaderAloneWhenNoRecordFollows) {
+    EXPECT_EQ(written({}), header);
+    EXPECT_EQ(header.size(), 50u);
+}
+
+TEST(WriteTarget, RecordLines) {
+    tsconv_test::set_time_zone("CET-1");
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(written({{45000.5, 12.5, 20, 3.25},
+                       {45000.50008391204, -15, 0, -0.0},
+                       {45000.5, inf, -inf, 1e-7}}),
+              header +
+                  "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
+                  "15.03.2023;11:00:7.250000;-15.000000;0.000000;-0.000000\r\n"
+                  "15.03.2023;11:00:0.000000;inf;-inf;0.000000\r\n");
+}
+
+TEST(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
+    tsconv_test::set_time_zone("UTC0");
+    int skipped = 0;
+    EXPECT_EQ(written({{1e300, 1, 2, 3}, {45000, 1, 2, 3}}, &skipped),
+              header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n");
+    EXPECT_EQ(skipped, 1);
+}
+
+TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
+    tsconv_test::set_time_zone("UTC0");
+    const double max = std::numeric_limits<double>::max();
+    const std::string path = tsconv_test::scratch_folder() + "/target";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    tsconv::TargetStream stream;
+    tsconv::open_target_stream(stream, file);
+    tsconv::LocalTimeCache cache;
+    const int records = 2000;  // several buffers full
+    for (int i = 0; i < records; ++i) {
+        ASSERT_TRUE(tsconv::write_target_record(stream, {45000, -max, -max, -max}, cache));
+    }
+    ASSERT_TRUE(tsconv::flush_target_stream(stream));
+    std::fclose(file);
+    const std::string content = tsconv_test::read_file(path);
+    const std::string line = content.substr(0, content.find('\n') + 1);
+    EXPECT_EQ(line.size(), 17u + 8u + 3 * (1 + 317) + 2);
+    EXPECT_EQ(content.size(), line.size() * records);
+}
+
+#ifdef __linux__
+TEST(WriteTarget, ReportsAFullDevice) {
+    std::FILE* file = std::fopen("/dev/full", "wb");
+    ASSERT_NE(file, nullptr);
+    tsconv::TargetStream stream;
+    tsconv::open_target_stream(stream, file);
+    tsconv::write_target_header(stream);
+    EXPECT_FALSE(tsconv::flush_target_stream(stream));
+    EXPECT_TRUE(stream.write_failed);
+    std::fclose(file);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+
+// Helpers shared by the tests: time zones, scratch files, running commands.
+
+#include <string>
+#include <vector>
+
+namespace tsconv_test {
+
+// Sets TZ for this process (and the programs it starts) and re-reads it.
+void set_time_zone(const char* zone);
+
+// True when the time-zone database knows the zone (so tests can skip it).
+bool has_zone_file(const char* zone);
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+bool file_exists(const std::string& path);
+
+// A fresh, empty folder for the running test.
+std::string scratch_folder();
+
+struct CommandResult {
+    int status = 0;  // the exit status as the shell reports it
+    std::string out;
+    std::string err;
+};
+
+// Runs program with arguments (each quoted), standard output and error caught
+// in files. The time zone set with set_time_zone is passed on.
+CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments);
+
+}  // namespace tsconv_test
