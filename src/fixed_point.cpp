@@ -1,6 +1,7 @@
 #include "fixed_point.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 namespace tsconv {
@@ -14,23 +15,26 @@ const char digit_pairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+int decimal_length(std::uint64_t value) {
+    int length = 1;
+    for (; value >= 10000; value /= 10000) length += 4;
+    return length + (value >= 10) + (value >= 100) + (value >= 1000);
+}
+
 char* write_unsigned(char* out, std::uint64_t value) {
-    char digits[20];
-    char* p = digits + sizeof digits;
+    char* const end = out + decimal_length(value);
+    char* p = end;
     while (value >= 100) {
         p -= 2;
         std::memcpy(p, digit_pairs + 2 * (value % 100), 2);
         value /= 100;
     }
     if (value >= 10) {
-        p -= 2;
-        std::memcpy(p, digit_pairs + 2 * value, 2);
+        std::memcpy(p - 2, digit_pairs + 2 * value, 2);
     } else {
-        *--p = static_cast<char>('0' + value);
+        p[-1] = static_cast<char>('0' + value);
     }
-    const std::size_t length = static_cast<std::size_t>(digits + sizeof digits - p);
-    std::memcpy(out, p, length);
-    return out + length;
+    return end;
 }
 
 char* write_millionths(char* out, std::uint32_t millionths) {
@@ -49,6 +53,21 @@ std::uint64_t bits_of(double v) {
 }  // namespace
 
 bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
+    // Fast path for magnitudes below 2^40 / 10^6: the product |v| * 10^6 is
+    // within 2^-14 of its exact value, so unless its fraction lies near one
+    // half, rounding the product rounds the exact value the same way.
+    const double magnitude = std::fabs(v);
+    if (magnitude < 1099511.0) {
+        const double scaled = magnitude * 1e6;
+        const std::uint64_t truncated = static_cast<std::uint64_t>(scaled);
+        const double fraction = scaled - static_cast<double>(truncated);
+        if (std::fabs(fraction - 0.5) > 1.0 / 4096) {
+            const std::uint64_t rounded = truncated + (fraction > 0.5 ? 1 : 0);
+            whole = rounded / million;
+            millionths = static_cast<std::uint32_t>(rounded % million);
+            return true;
+        }
+    }
     const std::uint64_t bits = bits_of(v);
     const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
     std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
@@ -78,12 +97,18 @@ bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
     const std::uint64_t fraction =
         shift < 64 ? mantissa & ((std::uint64_t{1} << shift) - 1) : mantissa;
 
-    // product = fraction * 10^6 as hi:lo, computed in 32-bit halves so that no
-    // 128-bit type is needed.
+    // product = fraction * 10^6 as hi:lo.
+#ifdef __SIZEOF_INT128__
+    __extension__ typedef unsigned __int128 uint128;
+    const uint128 product = static_cast<uint128>(fraction) * million;
+    const std::uint64_t lo = static_cast<std::uint64_t>(product);
+    const std::uint64_t hi = static_cast<std::uint64_t>(product >> 64);
+#else
     const std::uint64_t high_part = (fraction >> 32) * million;
     const std::uint64_t low_part = (fraction & 0xffffffffu) * million;
     const std::uint64_t lo = (high_part << 32) + low_part;
     const std::uint64_t hi = (high_part >> 32) + (lo < low_part ? 1 : 0);
+#endif
 
     // quotient = product >> shift (below 10^6); compare the remainder to one half.
     std::uint64_t quotient;

@@ -30,13 +30,7 @@ std::int64_t days_from_civil(std::int64_t year, int month, int day) {
     return era * 146097 + day_of_era - 719468;
 }
 
-CivilTime civil_from_seconds(std::int64_t seconds) {
-    std::int64_t days = seconds / seconds_per_day;
-    std::int64_t second_of_day = seconds % seconds_per_day;
-    if (second_of_day < 0) {
-        second_of_day += seconds_per_day;
-        --days;
-    }
+void civil_from_days(std::int64_t days, std::int64_t& year, int& month, int& day) {
     days += 719468;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
     const std::int64_t day_of_era = days - era * 146097;
@@ -44,13 +38,31 @@ CivilTime civil_from_seconds(std::int64_t seconds) {
         (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
     const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
     const std::int64_t month_index = (5 * day_of_year + 2) / 153;
+    day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
+    month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
+    year = year_of_era + era * 400 + (month <= 2);
+}
+
+// Local seconds since 1970-01-01 as calendar time; the date is computed once a day.
+CivilTime civil_from_seconds(std::int64_t seconds, LocalTimeCache& cache) {
+    std::int64_t days = seconds / seconds_per_day;
+    std::int64_t second_of_day = seconds % seconds_per_day;
+    if (second_of_day < 0) {
+        second_of_day += seconds_per_day;
+        --days;
+    }
+    if (days != cache.day) {
+        civil_from_days(days, cache.day_year, cache.day_month, cache.day_of_month);
+        cache.day = days;
+    }
     CivilTime civil;
-    civil.day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
-    civil.month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
-    civil.year = year_of_era + era * 400 + (civil.month <= 2);
-    civil.hour = static_cast<int>(second_of_day / 3600);
-    civil.minute = static_cast<int>(second_of_day / 60 % 60);
-    civil.second = static_cast<int>(second_of_day % 60);
+    civil.year = cache.day_year;
+    civil.month = cache.day_month;
+    civil.day = cache.day_of_month;
+    const int second = static_cast<int>(second_of_day);
+    civil.hour = second / 3600;
+    civil.minute = second / 60 % 60;
+    civil.second = second % 60;
     return civil;
 }
 
@@ -92,7 +104,7 @@ bool local_civil_time(std::int64_t t, LocalTimeCache& cache, CivilTime& civil) {
                     extend_cache(cache, cache.last + cache_probe_span)) ||
                    (t < cache.first && cache.first - t <= cache_probe_span &&
                     extend_cache(cache, cache.first - cache_probe_span)))) {
-        civil = civil_from_seconds(t + cache.offset);
+        civil = civil_from_seconds(t + cache.offset, cache);
         return true;
     }
     std::int64_t offset;

@@ -3,6 +3,7 @@
 // Turning a spreadsheet serial date on the source clock into the local
 // calendar date and clock time of the machine that runs the conversion.
 
+#include <climits>
 #include <cstdint>
 
 namespace tsconv {
@@ -23,6 +24,11 @@ struct LocalTimeCache {
     std::int64_t first = 0;  // the stretch is [first, last]; empty while last < first
     std::int64_t last = -1;
     std::int64_t offset = 0;  // local time minus UTC, in seconds
+    // The calendar date of the local day last shown, in days since 1970-01-01.
+    std::int64_t day = INT64_MIN;
+    std::int64_t day_year = 0;
+    int day_month = 0;
+    int day_of_month = 0;
 };
 
 // How far the cached stretch is pushed ahead (or back) with one breakdown. The

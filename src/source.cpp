@@ -49,6 +49,11 @@ double out_of_range_value(const char* begin, const char* end) {
     return negative ? -magnitude : magnitude;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // Scans one number: optional white space and sign, digits with at most one
 // decimal point ("," or "."), at least one digit, and an exponent only when
 // digits follow its "e" and optional sign. Returns the end of the number, or
@@ -56,22 +61,50 @@ double out_of_range_value(const char* begin, const char* end) {
 char* scan_number(char* p, char* end, double& value) {
     while (p != end && is_space(*p)) ++p;
     char* number = p;  // from_chars takes "-" but not "+"
-    if (p != end && *p == '+') number = ++p;
-    else if (p != end && *p == '-') ++p;
-    std::size_t digits = 0;
-    while (p != end && is_digit(*p)) ++p, ++digits;
+    bool negative = false;
+    if (p != end && *p == '+') {
+        number = ++p;
+    } else if (p != end && *p == '-') {
+        negative = true;
+        ++p;
+    }
+    // The digits as an integer with a decimal exponent; exact up to 19 digits.
+    std::uint64_t mantissa = 0;
+    const char* const integer_digits = p;
+    while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+    std::size_t digits = static_cast<std::size_t>(p - integer_digits);
+    int exponent = 0;
     if (p != end && (*p == '.' || *p == ',')) {
         *p++ = '.';
-        while (p != end && is_digit(*p)) ++p, ++digits;
+        const char* const fraction_digits = p;
+        while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
+        const std::size_t fraction_length = static_cast<std::size_t>(p - fraction_digits);
+        digits += fraction_length;
+        exponent = -static_cast<int>(std::min<std::size_t>(fraction_length, 400));
     }
     if (digits == 0) return nullptr;
     if (p != end && (*p == 'e' || *p == 'E')) {
         char* q = p + 1;
+        const bool exponent_negative = q != end && *q == '-';
         if (q != end && (*q == '+' || *q == '-')) ++q;
         if (q != end && is_digit(*q)) {
-            while (q != end && is_digit(*q)) ++q;
+            int written_exponent = 0;
+            for (; q != end && is_digit(*q); ++q) {
+                if (written_exponent < 100000) written_exponent = written_exponent * 10 + (*q - '0');
+            }
+            exponent += exponent_negative ? -written_exponent : written_exponent;
             p = q;
         }
+    }
+    // Exact integer and exact power of ten: one correctly rounded operation
+    // gives the correctly rounded value. Everything else goes the long way.
+    if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && exponent >= -22 &&
+        exponent <= 22) {
+        const double magnitude = static_cast<double>(mantissa);
+        value = exponent < 0 ? magnitude / exact_powers_of_ten[-exponent]
+                             : magnitude * exact_powers_of_ten[exponent];
+        if (negative) value = -value;
+        return p;
     }
     const std::from_chars_result result = std::from_chars(number, p, value);
     if (result.ec == std::errc::result_out_of_range) value = out_of_range_value(number, p);
@@ -124,6 +157,8 @@ void pass_over_byte_order_mark(SourceStream& stream) {
 
 void open_source_stream(SourceStream& stream, std::FILE* file) {
     stream.file = file;
+    // The stream's own buffer would only add a copy: blocks come straight in.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     stream.buffer.assign(read_block_size, '\0');
     stream.begin = stream.end = 0;
     stream.at_end = stream.read_failed = stream.start_checked = false;
