@@ -1,9 +1,11 @@
 #include "run.h"
 
-#include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "local_time.h"
 #include "platform.h"
+#include "record_queue.h"
 #include "source.h"
 #include "target.h"
 
@@ -27,21 +29,87 @@ void warn_unconvertible(std::FILE* warnings, unsigned long long line_number) {
 
 }  // namespace
 
-ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings) {
-    SourceStream input;
-    TargetStream output;
-    open_source_stream(input, source);
-    open_target_stream(output, target);
+namespace {
+
+// Decoding stage: reads and decodes every line, carries values forward in the
+// one current record, and hands over a copy of it for each line that supplied
+// a value.
+void decode_all(SourceStream& input, RecordQueue& queue) {
+    SourceRecord record;
+    SourceLine line;
+    unsigned long long line_number = 0;
+    bool more = true;
+    while (more) {
+        RecordBatch* const batch = next_batch_to_fill(queue);
+        if (batch == nullptr) return;
+        while (batch->size < records_per_batch && (more = read_source_line(input, line))) {
+            ++line_number;
+            if (decode_source_line(line.text, line.length, record) != 0) {
+                batch->records[batch->size++] = DecodedRecord{record, line_number};
+            }
+        }
+        fill_done(queue, !more);
+    }
+}
+
+// Writing stage: converts and writes the records in order.
+void write_all(RecordQueue& queue, TargetStream& output, std::FILE* warnings) {
+    LocalTimeCache cache;
+    while (RecordBatch* const batch = next_batch_to_empty(queue)) {
+        for (std::size_t i = 0; i < batch->size; ++i) {
+            const DecodedRecord& decoded = batch->records[i];
+            if (!write_target_record(output, decoded.record, cache)) {
+                warn_unconvertible(warnings, decoded.line_number);
+            }
+        }
+        empty_done(queue);
+        if (output.write_failed) {
+            abandon(queue);
+            return;
+        }
+    }
+}
+
+// Both stages in turn, for a single core or where no thread can be started.
+void convert_in_one_thread(SourceStream& input, TargetStream& output, std::FILE* warnings) {
     SourceRecord record;
     LocalTimeCache cache;
     SourceLine line;
     unsigned long long line_number = 0;
-
-    write_target_header(output);
     while (!output.write_failed && read_source_line(input, line)) {
         ++line_number;
         if (decode_source_line(line.text, line.length, record) == 0) continue;
         if (!write_target_record(output, record, cache)) warn_unconvertible(warnings, line_number);
+    }
+}
+
+// Decoding and writing on two cores, overlapped. False, with nothing done,
+// when the second thread cannot be started.
+bool convert_in_two_threads(SourceStream& input, TargetStream& output, std::FILE* warnings) {
+    RecordQueue queue;
+    std::thread decoder;
+    try {
+        decoder = std::thread(decode_all, std::ref(input), std::ref(queue));
+    } catch (const std::system_error&) {
+        return false;
+    }
+    write_all(queue, output, warnings);
+    decoder.join();
+    return true;
+}
+
+}  // namespace
+
+ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings,
+                                Threading threading) {
+    SourceStream input;
+    TargetStream output;
+    open_source_stream(input, source);
+    open_target_stream(output, target);
+    write_target_header(output);
+    if (threading == Threading::single || std::thread::hardware_concurrency() == 1 ||
+        !convert_in_two_threads(input, output, warnings)) {
+        convert_in_one_thread(input, output, warnings);
     }
     const bool flushed = flush_target_stream(output);
     if (input.read_failed) return ConversionResult::source_read_failed;
