@@ -100,7 +100,7 @@ char* scan_number(char* p, char* end, double& value) {
     // gives the correctly rounded value. Everything else goes the long way.
     if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && exponent >= -22 &&
         exponent <= 22) {
-        const double magnitude = static_cast<double>(mantissa);
+        const double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa));
         value = exponent < 0 ? magnitude / exact_powers_of_ten[-exponent]
                              : magnitude * exact_powers_of_ten[exponent];
         if (negative) value = -value;
