@@ -12,6 +12,14 @@
 
 namespace tsconv {
 
+// The text last written for one column, reused while the column's value
+// stays the same to the bit (set points rarely change; -0 and 0 differ).
+struct ColumnText {
+    double value = 0.0;
+    char text[32];
+    std::size_t length = 0;  // 0: nothing kept
+};
+
 // A buffered writer over the target. Once a write has failed, it writes
 // nothing more and write_failed stays set.
 struct TargetStream {
@@ -19,6 +27,11 @@ struct TargetStream {
     std::vector<char> buffer;
     std::size_t used = 0;
     bool write_failed = false;
+    // "DD.MM.YYYY;HH:MM:" of the minute last written: records come many a minute.
+    LocalTimestamp minute_shown;
+    char minute_text[17];
+    bool minute_known = false;
+    ColumnText values[3];  // PV, wSP, wOP
 };
 
 void open_target_stream(TargetStream& stream, std::FILE* file);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -73,6 +74,38 @@ TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
     const std::string line = content.substr(0, content.find('\n') + 1);
     EXPECT_EQ(line.size(), 17u + 8u + 3 * (1 + 317) + 2);
     EXPECT_EQ(content.size(), line.size() * records);
+}
+
+TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
+    // Texts kept from the record before must never leak into a record that
+    // differs: -0 against 0, long values, changes of minute, hour and day.
+    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const double inf = std::numeric_limits<double>::infinity();
+    const double values[] = {0.0, -0.0, 0.0, 65.0, 65.0, 1e30, 1e30, -1e300, 1e-7, -1e-7, inf, inf, 12.5};
+    std::vector<tsconv::SourceRecord> records;
+    double serial = 45011.12;  // across the change to summer time
+    for (int i = 0; i < 2000; ++i) {
+        serial += (i % 7 == 0 ? 0.01 : 1.0 / 86400);
+        records.push_back({serial, values[i % 13], values[i / 3 % 13], values[(i * i) % 13]});
+    }
+    std::string together;
+    std::string alone;
+    {
+        const std::string path = tsconv_test::scratch_folder() + "/together";
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        tsconv::TargetStream stream;
+        tsconv::open_target_stream(stream, file);
+        tsconv::LocalTimeCache cache;
+        for (const tsconv::SourceRecord& record : records) tsconv::write_target_record(stream, record, cache);
+        tsconv::flush_target_stream(stream);
+        std::fclose(file);
+        together = tsconv_test::read_file(path);
+    }
+    for (const tsconv::SourceRecord& record : records) {
+        const std::string text = written({record});
+        alone += text.substr(header.size());
+    }
+    EXPECT_EQ(together, alone);
 }
 
 #ifdef __linux__
