@@ -8,7 +8,8 @@
 //       closing PATH fails with EIO (the descriptor is gone all the same).
 //
 // Exits as the program did (128 + the signal when a signal ended it), 77 on a
-// processor it cannot handle, 70 when it cannot run the program.
+// processor it cannot handle or where ptrace is not permitted, 70 when it
+// cannot run the program.
 
 #include <elf.h>
 #include <signal.h>
@@ -113,6 +114,7 @@ void leaving_call(pid_t pid, Fault& fault, const __ptrace_syscall_info& info) {
 int trace(pid_t pid, Fault& fault) {
     int status;
     if (waitpid(pid, &status, 0) != pid) die("waitpid");  // the stop before exec
+    if (WIFEXITED(status)) return WEXITSTATUS(status);     // could not be traced
     if (ptrace(PTRACE_SETOPTIONS, pid, nullptr,
                PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL) != 0) {
         die("PTRACE_SETOPTIONS");
@@ -177,7 +179,10 @@ int main(int argc, char** argv) {
         const char* const options = std::getenv("ASAN_OPTIONS");
         const std::string asan_options = std::string(options != nullptr ? options : "") + ":detect_leaks=0";
         setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
-        if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) die("PTRACE_TRACEME");
+        if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+            std::fprintf(stderr, "tsconv_fault_inject: ptrace is not permitted here: %s\n", std::strerror(errno));
+            _exit(status_unsupported);
+        }
         raise(SIGSTOP);
         execvp(program[0], program);
         die("exec");
