@@ -1,0 +1,237 @@
+// The real tsconv binary when the disk fails under it: the target's device
+// fills up part-way or at the last flush, closing the target fails, reading
+// the source fails part-way. Each ends with its message and status -1, and
+// the target keeps exactly what was converted before.
+//
+// The device is a small tmpfs mounted here (where mounting is allowed, as
+// for root) or /dev/full; read and close failures come from the kernel's
+// answers, changed by tsconv_fault_inject through ptrace.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tsconv_test::CommandResult;
+using tsconv_test::read_file;
+using tsconv_test::write_file;
+
+constexpr int failure_status = 255;
+constexpr int injector_unsupported = 77;
+
+std::string write_failed(const std::string& target) {
+    return "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n";
+}
+
+std::string read_failed(const std::string& source) {
+    return "Quelldatei <" + source + "> konnte nicht gelesen werden!\n";
+}
+
+// Column names, then records that differ from line to line, CR LF ended.
+std::string records_source(std::size_t lines) {
+    std::string source = "Zeitstempel;Istwert;Sollwert;Stellgrad\r\n";
+    for (std::size_t i = 0; i < lines; ++i) {
+        source += std::to_string(45000 + i % 1000) + "," + std::to_string(i % 86400) + ";" +
+                  std::to_string(i) + ",5;20;" + std::to_string(i % 100) + "\r\n";
+    }
+    return source;
+}
+
+CommandResult tsconv(const std::string& source, const std::string& target) {
+    return tsconv_test::run_command(TSCONV_BINARY, {source, "dummy", target});
+}
+
+// What converting the content gives without any fault.
+std::string converted(const std::string& folder, const std::string& content) {
+    write_file(folder + "/reference-source.csv", content);
+    const CommandResult result = tsconv(folder + "/reference-source.csv", folder + "/reference-target.csv");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    return read_file(folder + "/reference-target.csv");
+}
+
+CommandResult tsconv_with_fault(const std::vector<std::string>& fault, const std::string& source,
+                                const std::string& target) {
+    std::vector<std::string> arguments = fault;
+    arguments.insert(arguments.end(), {"--", TSCONV_BINARY, source, "dummy", target});
+    return tsconv_test::run_command(TSCONV_FAULT_INJECT, arguments);
+}
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A tmpfs of the given size at folder, unmounted again at the end.
+class SmallDevice {
+public:
+    SmallDevice(const std::string& folder, const std::string& size) : folder_(folder) {
+        fs::create_directories(folder);
+        const std::string options = "size=" + size;
+        mounted_ = mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+        if (!mounted_) error_ = std::strerror(errno);
+    }
+    SmallDevice(const SmallDevice&) = delete;
+    SmallDevice& operator=(const SmallDevice&) = delete;
+    ~SmallDevice() {
+        if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& error() const { return error_; }
+
+    // Writes a file until the device is full.
+    void fill() const {
+        std::FILE* file = std::fopen((folder_ + "/filler").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        const std::string block(64 * 1024, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), file) == block.size()) {
+        }
+        std::fclose(file);
+    }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+#define SKIP_WITHOUT_MOUNT(device) \
+    if (!(device).mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << (device).error()
+
+TEST(FaultInjection, SourceReadFailsPartWay) {
+    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::string folder = tsconv_test::scratch_folder();
+    // About 700 KiB, so that reads of several blocks happen before a failure.
+    const std::string records = records_source(24000);
+    const std::size_t fifth_line_end = [&] {
+        std::size_t p = 0;
+        for (int i = 0; i < 5; ++i) p = records.find('\n', p) + 1;
+        return p;
+    }();
+    const std::string huge_line = "45100;1;2;3;" + std::string(3 * 1024 * 1024, '7') + "\r\n";
+    const std::string with_huge_line = records.substr(0, fifth_line_end) + huge_line + "45101;4\r\n";
+    const struct {
+        std::string name;
+        const std::string& source;
+        std::size_t readable;  // bytes read before reads fail
+    } cases[] = {
+        {"at the start", records, 0},
+        {"inside the first line", records, 10},
+        {"right after a line end", records, fifth_line_end},
+        {"right before a line end", records, fifth_line_end - 1},
+        {"after the first blocks, inside a line", records, 300001},
+        {"one byte short of the end", records, records.size() - 1},
+        {"inside a line longer than a block", with_huge_line, fifth_line_end + 1024 * 1024},
+        {"inside the decoded start of a long line", with_huge_line, fifth_line_end + 100},
+    };
+    for (const auto& c : cases) {
+        const std::string source = folder + "/source.csv";
+        const std::string target = folder + "/target.csv";
+        write_file(source, c.source);
+        const CommandResult result = tsconv_with_fault({"read-eio", source, std::to_string(c.readable)}, source, target);
+        if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
+        EXPECT_EQ(result.status, failure_status) << c.name;
+        EXPECT_EQ(result.out, read_failed(source)) << c.name;
+        EXPECT_EQ(result.err, "") << c.name;
+        // Exactly the records of the lines complete before the failure.
+        const std::size_t last_line_end =
+            c.readable == 0 ? std::string::npos : c.source.rfind('\n', c.readable - 1);
+        const std::string before = last_line_end == std::string::npos ? "" : c.source.substr(0, last_line_end + 1);
+        EXPECT_EQ(read_file(target), converted(folder, before)) << c.name;
+    }
+}
+
+TEST(FaultInjection, SourceReadToTheEndIsNoFault) {
+    // The injector itself changes nothing while the reads stay within its
+    // limit, here one byte more than the source holds.
+    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string records = records_source(12000);
+    const std::string source = folder + "/source.csv";
+    write_file(source, records);
+    const CommandResult result =
+        tsconv_with_fault({"read-eio", source, std::to_string(records.size() + 1)}, source, folder + "/target.csv");
+    if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(read_file(folder + "/target.csv"), converted(folder, records));
+}
+
+TEST(FaultInjection, TargetDeviceFillsUpPartWay) {
+    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    // Over 2 MiB of target, so the 1 MiB device fills up in the middle.
+    const std::string records = records_source(40000);
+    write_file(source, records);
+    const std::string full_target = converted(folder, records);
+    ASSERT_GT(full_target.size(), 2u * 1024 * 1024);
+
+    const CommandResult on_dev_full = tsconv(source, "/dev/full");
+    EXPECT_EQ(on_dev_full.status, failure_status);
+    EXPECT_EQ(on_dev_full.out, write_failed("/dev/full"));
+    EXPECT_EQ(on_dev_full.err, "");
+
+    const SmallDevice device(folder + "/device", "1m");
+    SKIP_WITHOUT_MOUNT(device);
+    const std::string target = folder + "/device/target.csv";
+    const CommandResult result = tsconv(source, target);
+    EXPECT_EQ(result.status, failure_status);
+    EXPECT_EQ(result.out, write_failed(target));
+    EXPECT_EQ(result.err, "");
+    // What fitted stays: the start of the full target, most of the device.
+    const std::string kept = read_file(target);
+    EXPECT_TRUE(starts_with(full_target, kept));
+    EXPECT_LE(kept.size(), 1024u * 1024);
+    EXPECT_GE(kept.size(), 512u * 1024);
+    std::printf("1 MiB device: %zu of %zu target bytes kept\n", kept.size(), full_target.size());
+}
+
+TEST(FaultInjection, TargetDeviceFullAtTheLastFlush) {
+    // A few records fit in the buffers; the device refuses them only when
+    // they are flushed before the target is closed.
+    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    write_file(source, records_source(3));
+
+    const CommandResult on_dev_full = tsconv(source, "/dev/full");
+    EXPECT_EQ(on_dev_full.status, failure_status);
+    EXPECT_EQ(on_dev_full.out, write_failed("/dev/full"));
+
+    const SmallDevice device(folder + "/device", "1m");
+    SKIP_WITHOUT_MOUNT(device);
+    device.fill();
+    const std::string target = folder + "/device/target.csv";
+    const CommandResult result = tsconv(source, target);
+    EXPECT_EQ(result.status, failure_status);
+    EXPECT_EQ(result.out, write_failed(target));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_file(target), "");
+}
+
+TEST(FaultInjection, ClosingTheTargetFails) {
+    // As on a network share that reports a failed write only at close.
+    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    const std::string target = folder + "/target.csv";
+    const std::string records = records_source(3);
+    write_file(source, records);
+    const CommandResult result = tsconv_with_fault({"close-eio", target}, source, target);
+    if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
+    EXPECT_EQ(result.status, failure_status);
+    EXPECT_EQ(result.out, write_failed(target));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_file(target), converted(folder, records));
+}
+
+}  // namespace

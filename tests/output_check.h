@@ -1,0 +1,55 @@
+#pragma once
+
+// Checks that hold for the converter's output whatever the source holds, for
+// the fuzz targets and the tests that feed it hostile or huge sources.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsconv_test {
+
+constexpr std::string_view target_header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
+
+// True for one target record line, CR LF included:
+// "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V" with a real calendar date in the years 1
+// to 9999, seconds of one or two digits without a leading zero and below 60,
+// and each value "-?digits.dddddd" (no leading zeros) or "inf" or "-inf".
+bool is_record_line(std::string_view line);
+
+// The text after the header split into lines that each end in CR LF. False
+// when the target does not start with the header, or text without CR LF is
+// left at the end.
+bool split_target(std::string_view target, std::vector<std::string_view>& records);
+
+// The parts of a source that get decoded: the physical lines (split after each
+// LF, the last one may lack it) after a UTF-8 byte order mark at the very
+// start, each cut to its first 399 characters.
+void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use);
+std::vector<std::string_view> decoded_parts(std::string_view source);
+
+// True when a decoded part begins with a number: white space, an optional sign,
+// then a digit, or a decimal separator ("," or ".") followed by a digit.
+bool begins_with_number(std::string_view part);
+
+// The warning for a skipped record on the given line.
+std::string skipped_warning(std::size_t line_number);
+
+// What a decoded line of the source gave.
+enum class LineOutcome : unsigned char { nothing, record, warning };
+
+struct ConversionCheck {
+    std::string problem;  // empty when everything holds
+    std::vector<std::string_view> records;  // into the target
+    std::vector<LineOutcome> lines;
+};
+
+// Checks a complete conversion against its source: the target is the header
+// and well-formed record lines, and every line that begins with a number gave
+// either a record or a warning naming it, in line order, while no other line
+// gave either.
+ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings);
+
+}  // namespace tsconv_test
