@@ -10,6 +10,17 @@
 
 namespace tsconv::platform {
 
+namespace {
+
+// The converter reads and writes whole blocks of its own; the stream's buffer
+// would only add a copy.
+std::FILE* unbuffered(std::FILE* file) {
+    if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
+}  // namespace
+
 #ifdef _WIN32
 
 void init_local_time() { _tzset(); }
@@ -19,9 +30,9 @@ bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
     return _localtime64_s(&out, &t) == 0;
 }
 
-std::FILE* open_source(const char* path) { return std::fopen(path, "rb"); }
+std::FILE* open_source(const char* path) { return unbuffered(std::fopen(path, "rb")); }
 
-std::FILE* open_target(const char* path) { return std::fopen(path, "wb"); }
+std::FILE* open_target(const char* path) { return unbuffered(std::fopen(path, "wb")); }
 
 namespace {
 
@@ -67,10 +78,10 @@ std::FILE* open_source(const char* path) {
         std::fclose(file);
         return nullptr;
     }
-    return file;
+    return unbuffered(file);
 }
 
-std::FILE* open_target(const char* path) { return std::fopen(path, "wb"); }
+std::FILE* open_target(const char* path) { return unbuffered(std::fopen(path, "wb")); }
 
 bool is_same_file(std::FILE* source, const char* target_path) {
     struct stat source_info;

@@ -157,8 +157,6 @@ void pass_over_byte_order_mark(SourceStream& stream) {
 
 void open_source_stream(SourceStream& stream, std::FILE* file) {
     stream.file = file;
-    // The stream's own buffer would only add a copy: blocks come straight in.
-    std::setvbuf(file, nullptr, _IONBF, 0);
     stream.buffer.assign(read_block_size, '\0');
     stream.begin = stream.end = 0;
     stream.at_end = stream.read_failed = stream.start_checked = false;

@@ -77,8 +77,6 @@ char* write_value(char* out, double value, ColumnText& kept) {
 
 void open_target_stream(TargetStream& stream, std::FILE* file) {
     stream.file = file;
-    // The stream's own buffer would only add a copy: blocks go straight out.
-    std::setvbuf(file, nullptr, _IONBF, 0);
     stream.buffer.assign(write_block_size, '\0');
     stream.used = 0;
     stream.write_failed = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "test_support.h"
@@ -68,6 +69,27 @@ TEST(ConvertSource, SameOutputOnOneAndTwoThreads) {
 }
 
 #ifdef __linux__
+TEST(ConvertSource, AnyStreamWillDo) {
+    // Streams in memory, as callers other than the program may hand over:
+    // the converter must not change how they are buffered.
+    tsconv_test::set_time_zone("UTC0");
+    std::string source = "45000;1;2;3\n45001;4\n";
+    std::FILE* in = fmemopen(source.data(), source.size(), "rb");
+    char* target = nullptr;
+    std::size_t target_size = 0;
+    std::FILE* out = open_memstream(&target, &target_size);
+    std::FILE* warnings = std::fopen("/dev/null", "wb");
+    EXPECT_EQ(tsconv::convert_source(in, out, warnings), ConversionResult::completed);
+    std::fclose(in);
+    std::fclose(out);
+    std::fclose(warnings);
+    EXPECT_EQ(std::string(target, target_size),
+              "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n"
+              "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+              "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
+    std::free(target);
+}
+
 TEST(ConvertSource, FailuresOnOneAndTwoThreads) {
     const std::string source = mixed_source(100000);
     for (const Threading threading : {Threading::single, Threading::automatic}) {
