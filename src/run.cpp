@@ -107,7 +107,7 @@ ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE*
     open_source_stream(input, source);
     open_target_stream(output, target);
     write_target_header(output);
-    if (threading == Threading::single || std::thread::hardware_concurrency() == 1 ||
+    if (threading == Threading::single || platform::usable_processors() == 1 ||
         !convert_in_two_threads(input, output, warnings)) {
         convert_in_one_thread(input, output, warnings);
     }

@@ -9,8 +9,8 @@ namespace tsconv {
 
 enum class ConversionResult { completed, source_read_failed, target_write_failed };
 
-// Decoding and writing overlap on two threads where the machine has more than
-// one core; the output is the same either way.
+// Decoding and writing overlap on two threads where the process may run on
+// more than one processor; the output is the same either way.
 enum class Threading { automatic, single };
 
 // Writes the header and one record line per source line that supplies a
