@@ -142,6 +142,11 @@ TEST(Conversion, RecordsInSourceOrder) {
                   "16.03.2023;22:00:0.000000;5.000000;3.000000;4.000000\r\n"},
         {"byte order mark before a record", "\xEF\xBB\xBF" "45000;1;2;3\r\n",
          header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        // Ctrl-Z is an ordinary byte, not the end of the file (as it would be
+        // to a Windows text-mode read).
+        {"ctrl-z line", "45000;1;2;3\r\n\x1A\r\n45001;4;5;6\r\n",
+         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"},
         {"values", "45000;-1,5e1;1e400;-1e400\n45000;0;inf;0x1p3\n45000;nan\n",
          header + "14.03.2023;22:00:0.000000;-15.000000;inf;-inf\r\n"
                   "14.03.2023;22:00:0.000000;0.000000;inf;-inf\r\n"
