@@ -99,10 +99,14 @@ TEST(CommandLine, RefusesToOverwriteTheSource) {
     const std::string content = "45000;1;2;3\n";
     write_file(source, content);
     std::vector<std::string> same = {source, folder + "/../" + fs::path(folder).filename().string() + "/source.csv"};
-#ifndef _WIN32
     fs::create_hard_link(source, folder + "/hard.csv");
-    fs::create_symlink(source, folder + "/soft.csv");
     same.push_back(folder + "/hard.csv");
+#ifdef _WIN32
+    // File names are compared without case, and either slash separates.
+    same.push_back(folder + "/SOURCE.CSV");
+    same.push_back(fs::path(source).make_preferred().string());
+#else
+    fs::create_symlink(source, folder + "/soft.csv");
     same.push_back(folder + "/soft.csv");
 #endif
     for (const std::string& target : same) {
@@ -138,6 +142,11 @@ TEST(Conversion, RecordsInSourceOrder) {
                   "16.03.2023;22:00:0.000000;5.000000;3.000000;4.000000\r\n"},
         {"byte order mark before a record", "\xEF\xBB\xBF" "45000;1;2;3\r\n",
          header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        // Ctrl-Z is an ordinary byte, not the end of the file (as it would be
+        // to a Windows text-mode read).
+        {"ctrl-z line", "45000;1;2;3\r\n\x1A\r\n45001;4;5;6\r\n",
+         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"},
         {"values", "45000;-1,5e1;1e400;-1e400\n45000;0;inf;0x1p3\n45000;nan\n",
          header + "14.03.2023;22:00:0.000000;-15.000000;inf;-inf\r\n"
                   "14.03.2023;22:00:0.000000;0.000000;inf;-inf\r\n"
@@ -236,17 +245,28 @@ TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
         "-1e6;7\n"
         "2958466,5;8\n"
         "50424,5;9\n"
-        "10000;10\n");
+        "10000;10\n"
+        "402133,5;11\n"
+        "402299,5;12\n");
     EXPECT_EQ(conversion.result.status, 0);
     EXPECT_EQ(conversion.result.out, "");
-    EXPECT_EQ(conversion.result.err,
-              "Zeile 2: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n"
-              "Zeile 5: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n"
-              "Zeile 6: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n"
-              "Zeile 7: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n");
+    const std::string skipped = ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+#ifdef _WIN32
+    // The Windows C runtime breaks down the years 1970 to 3000 only.
+    EXPECT_EQ(conversion.result.err, "Zeile 2" + skipped + "Zeile 5" + skipped + "Zeile 6" + skipped +
+                                         "Zeile 7" + skipped + "Zeile 9" + skipped + "Zeile 11" + skipped);
     EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                           "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
-                                          "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n");
+                                          "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n");
+#else
+    EXPECT_EQ(conversion.result.err,
+              "Zeile 2" + skipped + "Zeile 5" + skipped + "Zeile 6" + skipped + "Zeile 7" + skipped);
+    EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                          "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
+                                          "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n"
+                                          "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n"
+                                          "15.06.3001;10:00:0.000000;12.000000;5.000000;6.000000\r\n");
+#endif
 }
 
 #ifdef __linux__

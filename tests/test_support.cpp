@@ -71,6 +71,16 @@ fs::path test_folder_path() {
     return fs::temp_directory_path() / ("tsconv-" + std::to_string(pid)) / name;
 }
 
+#ifdef _WIN32
+std::string without_carriage_returns(const std::string& text) {
+    std::string lines;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lines += text[i];
+    }
+    return lines;
+}
+#endif
+
 }  // namespace
 
 std::string scratch_folder() {
@@ -101,6 +111,12 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
 #endif
     result.out = read_file(out_path);
     result.err = read_file(err_path);
+#ifdef _WIN32
+    // Standard output and error are text streams: the C runtime writes each
+    // "\n" of a message as CR LF. Compare messages as lines.
+    result.out = without_carriage_returns(result.out);
+    result.err = without_carriage_returns(result.err);
+#endif
     return result;
 }
 

@@ -27,7 +27,8 @@ struct CommandResult {
 };
 
 // Runs program with arguments (each quoted), standard output and error caught
-// in files. The time zone set with set_time_zone is passed on.
+// in files. The time zone set with set_time_zone is passed on. On Windows the
+// captured CR LF line ends are given back as "\n".
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments);
 
 }  // namespace tsconv_test
