@@ -66,8 +66,8 @@ std::FILE* open_source(std::string_view source) {
     return file;
 }
 
-Outcome convert(std::string_view source) {
-    std::FILE* const file = open_source(source);
+// Converts the stream, then closes it.
+Outcome convert_stream(std::FILE* file) {
     MemoryStream target;
     MemoryStream warnings;
     Outcome outcome;
@@ -77,6 +77,8 @@ Outcome convert(std::string_view source) {
     outcome.warnings = warnings.close();
     return outcome;
 }
+
+Outcome convert(std::string_view source) { return convert_stream(open_source(source)); }
 
 // A source that hands over at most a few bytes a read and fails with EIO once
 // `limit` bytes have been read.
@@ -127,14 +129,7 @@ Outcome convert_from_cookie(std::string_view source, std::size_t limit) {
     functions.read = read_failing;
     std::FILE* const file = fopencookie(&failing, "rb", functions);
     if (file == nullptr) fail("fopencookie failed");
-    MemoryStream target;
-    MemoryStream warnings;
-    Outcome outcome;
-    outcome.result = tsconv::convert_source(file, target.file, warnings.file);
-    std::fclose(file);
-    outcome.target = target.close();
-    outcome.warnings = warnings.close();
-    return outcome;
+    return convert_stream(file);
 }
 
 Outcome convert_with_full_target(std::string_view source, std::size_t room) {
