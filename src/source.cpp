@@ -17,34 +17,18 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // White space as the C locale's isspace knows it.
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Value of a grammar-checked decimal number that the library reports as out of
-// range: either beyond the largest double or below half the smallest one.
-double out_of_range_value(const char* begin, const char* end) {
-    const bool negative = *begin == '-';
-    // Decimal exponent of the leading nonzero digit, saturated.
-    std::int64_t leading_exponent = 0;
-    bool seen_nonzero = false;
-    bool after_point = false;
-    const char* p = begin;
-    for (; p != end && *p != 'e' && *p != 'E'; ++p) {
-        if (*p == '.') {
-            after_point = true;
-        } else if (is_digit(*p)) {
-            if (*p != '0') seen_nonzero = true;
-            if (!after_point && seen_nonzero) ++leading_exponent;
-            if (after_point && !seen_nonzero) --leading_exponent;
-        }
+// Value of a scanned number that the library reports as out of range: beyond
+// the largest double or below half the smallest one. The number is the integer
+// of its digit_count digits (starting at digits, a point among them) times
+// 10^exponent.
+double out_of_range_value(const char* digits, std::size_t digit_count, std::int64_t exponent, bool negative) {
+    std::size_t leading_zeros = 0;
+    for (const char* p = digits; leading_zeros < digit_count && (*p == '0' || *p == '.'); ++p) {
+        if (*p == '0') ++leading_zeros;
     }
-    if (!seen_nonzero) return negative ? -0.0 : 0.0;
-    std::int64_t exponent = 0;
-    if (p != end) {
-        ++p;
-        const bool exponent_negative = *p == '-';
-        if (*p == '-' || *p == '+') ++p;
-        for (; p != end && exponent < 100000; ++p) exponent = exponent * 10 + (*p - '0');
-        if (exponent_negative) exponent = -exponent;
-    }
-    const bool huge = leading_exponent + exponent > 0;
+    const std::size_t significant_digits = digit_count - leading_zeros;
+    const bool huge =
+        significant_digits != 0 && static_cast<std::int64_t>(significant_digits) + exponent > 0;
     const double magnitude = huge ? std::numeric_limits<double>::infinity() : 0.0;
     return negative ? -magnitude : magnitude;
 }
@@ -73,14 +57,14 @@ char* scan_number(char* p, char* end, double& value) {
     const char* const integer_digits = p;
     while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
     std::size_t digits = static_cast<std::size_t>(p - integer_digits);
-    int exponent = 0;
+    std::int64_t exponent = 0;
     if (p != end && (*p == '.' || *p == ',')) {
         *p++ = '.';
         const char* const fraction_digits = p;
         while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
         const std::size_t fraction_length = static_cast<std::size_t>(p - fraction_digits);
         digits += fraction_length;
-        exponent = -static_cast<int>(std::min<std::size_t>(fraction_length, 400));
+        exponent = -static_cast<std::int64_t>(fraction_length);
     }
     if (digits == 0) return nullptr;
     if (p != end && (*p == 'e' || *p == 'E')) {
@@ -107,7 +91,9 @@ char* scan_number(char* p, char* end, double& value) {
         return p;
     }
     const std::from_chars_result result = std::from_chars(number, p, value);
-    if (result.ec == std::errc::result_out_of_range) value = out_of_range_value(number, p);
+    if (result.ec == std::errc::result_out_of_range) {
+        value = out_of_range_value(integer_digits, digits, exponent, negative);
+    }
     return p;
 }
 

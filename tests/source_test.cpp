@@ -86,6 +86,10 @@ TEST(DecodeSourceLine, NumberGrammar) {
         {"4e-320;1", 2, 4e-320},       // subnormal
         {"0.000000000000000000000000000000001e-290;1", 2, 1e-323},
         {"1" + std::string(300, '0') + ";1", 2, 1e300},
+        // Out of range only through a long run of digits.
+        {"0." + std::string(1999, '0') + "1e500;1", 2, 0},
+        {"1" + std::string(500, '0') + "e-100;1", 2, inf},
+        {"-0,0" + std::string(30, '0') + "e-300;1", 2, -0.0},
         {"5", 1, 5},
         {"5\r\n", 1, 5},
         {"5\r;1", 1, 5},
