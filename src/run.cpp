@@ -27,10 +27,6 @@ void warn_unconvertible(std::FILE* warnings, unsigned long long line_number) {
     std::fputs(": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n", warnings);
 }
 
-}  // namespace
-
-namespace {
-
 // Decoding stage: reads and decodes every line, carries values forward in the
 // one current record, and hands over a copy of it for each line that supplied
 // a value.
