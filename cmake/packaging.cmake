@@ -22,7 +22,8 @@ if(WIN32)
   else()
     set(CPACK_SYSTEM_NAME win64)
   endif()
-  # tsconv.exe and README.txt at the top of the zip, not in a folder.
+  # tsconv.exe, README.txt and LICENSE.txt at the top of the zip, not in a
+  # folder.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
