@@ -2,8 +2,11 @@
 # (cpack -G DEB) and a zip for Windows (cpack -G ZIP). The version is the
 # project's own, from project() in the top-level CMakeLists.txt.
 
-set(TSCONV_PACKAGE_MAINTAINER "tsconv developers <tsconv@example.org>"
-  CACHE STRING "Maintainer named in the Debian package")
+# The maintainer named in the Debian package and its changelog, set here and
+# nowhere else: a distributor who packages tsconv puts its own maintainer
+# here. The project has no mailing address of its own; the reserved .invalid
+# domain makes sure no mail to it goes astray until then.
+set(TSCONV_PACKAGE_MAINTAINER "the tsconv authors <authors@tsconv.invalid>")
 
 set(CPACK_PACKAGE_NAME tsconv)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -19,7 +22,8 @@ if(WIN32)
   else()
     set(CPACK_SYSTEM_NAME win64)
   endif()
-  # tsconv.exe and README.txt at the top of the zip, not in a folder.
+  # tsconv.exe, README.txt and LICENSE.txt at the top of the zip, not in a
+  # folder.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
@@ -36,7 +40,12 @@ ends. It works in one pass with constant memory.")
   # Depends (libc6, libstdc++6, libgcc-s1) as dpkg-shlibdeps reads them off
   # the program.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress-man-pages.cmake)
+  # Installed under /usr; the manual page gzipped, the copyright file and the
+  # changelog written from LICENSE and CHANGELOG.md.
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_PRE_BUILD_SCRIPTS
+    ${CMAKE_CURRENT_LIST_DIR}/compress-man-pages.cmake
+    ${CMAKE_CURRENT_LIST_DIR}/debian-docs.cmake)
 endif()
 
 include(CPack)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs tsconv from a build folder into a scratch prefix, then runs the
+# Installs tsconv from a build folder into a scratch prefix, checks that the
+# program, its manual page and the licence are there, then runs the
 # installed program on the shipped example and renders the installed manual
 # page the way a user would.
 #
@@ -27,13 +28,16 @@ if ! "$cmake" --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1
   exit 1
 fi
 
-# Exactly the program and its page, nothing else (no library, no tests).
+# Exactly the program, its page and the licence, nothing else (no library, no
+# tests).
 installed=$(cd "$prefix" && find . -type f -o -type l | LC_ALL=C sort)
-expected=$'./bin/tsconv\n./share/man/man1/tsconv.1'
+expected=$'./bin/tsconv\n./share/doc/tsconv/LICENSE\n./share/man/man1/tsconv.1'
 [[ $installed == "$expected" ]] || fail "installed files are"$'\n'"$installed"
 [[ -x $prefix/bin/tsconv ]] || fail "bin/tsconv is not executable"
 cmp -s "$source_dir/doc/tsconv.1" "$prefix/share/man/man1/tsconv.1" ||
   fail "installed manual page differs from doc/tsconv.1"
+cmp -s "$source_dir/LICENSE" "$prefix/share/doc/tsconv/LICENSE" ||
+  fail "installed licence differs from LICENSE"
 
 # The installed page renders without a single groff warning.
 page=$prefix/share/man/man1/tsconv.1
