@@ -6,22 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "output_check.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using tsconv_test::CommandResult;
+using tsconv_test::failure_status;
 using tsconv_test::read_file;
 using tsconv_test::write_file;
 
-#ifdef _WIN32
-constexpr int failure_status = -1;
-#else
-constexpr int failure_status = 255;
-#endif
-
-const std::string header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
+const std::string header(tsconv_test::target_header);
 
 CommandResult tsconv(const std::vector<std::string>& arguments) {
     return tsconv_test::run_command(TSCONV_BINARY, arguments);

@@ -16,16 +16,18 @@
 #include <string>
 #include <vector>
 
+#include "output_check.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using tsconv_test::CommandResult;
+using tsconv_test::failure_status;
 using tsconv_test::read_file;
+using tsconv_test::starts_with;
 using tsconv_test::write_file;
 
-constexpr int failure_status = 255;
 constexpr int injector_unsupported = 77;
 
 std::string write_failed(const std::string& target) {
@@ -64,10 +66,6 @@ CommandResult tsconv_with_fault(const std::vector<std::string>& fault, const std
     std::vector<std::string> arguments = fault;
     arguments.insert(arguments.end(), {"--", TSCONV_BINARY, source, "dummy", target});
     return tsconv_test::run_command(TSCONV_FAULT_INJECT, arguments);
-}
-
-bool starts_with(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // A tmpfs of the given size at folder, unmounted again at the end.

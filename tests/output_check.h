@@ -13,6 +13,10 @@ namespace tsconv_test {
 
 constexpr std::string_view target_header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
 
+inline bool starts_with(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
 // True for one target record line, CR LF included:
 // "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V" with a real calendar date in the years 1
 // to 9999, seconds of one or two digits without a leading zero and below 60,

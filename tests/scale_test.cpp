@@ -8,10 +8,7 @@
 // Run by scripts/test after the release build; ctest leaves this out:
 //   build/tests/tsconv_scale_tests
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -25,8 +22,6 @@
 
 #include "output_check.h"
 #include "test_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -46,34 +41,19 @@ struct Measured {
     long peak_kib = 0;     // peak resident memory of the converter
     double seconds = 0.0;  // wall-clock time
     std::string out;
-    std::string err_path;
+    std::string err;
 };
 
-// Runs tsconv SOURCE dummy TARGET through the measuring launcher.
+// Runs tsconv SOURCE dummy TARGET through the measuring launcher, which keeps
+// this process's own memory out of the figure.
 Measured run_tsconv(const std::string& source, const std::string& target, const std::string& folder) {
-    Measured run;
-    const std::string out_path = folder + "/stdout";
     const std::string figures_path = folder + "/figures";
-    run.err_path = folder + "/stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, run.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> arguments = {TSCONV_MEASURE_RUN, figures_path, "--", TSCONV_BINARY, source, "dummy", target};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        return run;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = read_file(out_path);
+    const tsconv_test::CommandResult result = tsconv_test::run_command(
+        TSCONV_MEASURE_RUN, {figures_path, "--", TSCONV_BINARY, source, "dummy", target});
+    Measured run;
+    run.status = result.status;
+    run.out = result.out;
+    run.err = result.err;
     std::FILE* figures = std::fopen(figures_path.c_str(), "r");
     if (figures == nullptr || std::fscanf(figures, "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
         ADD_FAILURE() << "no figures from the launcher";
@@ -182,7 +162,7 @@ TEST(Scale, TenMillionLines) {
     fs::remove(source);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(read_file(run.err_path), "");
+    EXPECT_EQ(run.err, "");
     expect_small_memory(run, small_peak);
 
     // The target: the header, then the cycle's records ten million lines long.
@@ -224,7 +204,7 @@ TEST(Scale, OneLineOf200MegabytesWithoutLineEnd) {
     report("one line of 200 MB, no line end", run, size);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(read_file(run.err_path), "");
+    EXPECT_EQ(run.err, "");
     expect_small_memory(run, small_peak);
     EXPECT_EQ(read_file(target), std::string(tsconv_test::target_header) +
                                      "14.03.2023;23:00:0.000000;1.000000;2.000000;3.000000\r\n"
@@ -283,7 +263,7 @@ TEST(Scale, DegenerateSources) {
         expect_small_memory(run, small_peak);
 
         const std::string converted = read_file(target);
-        const std::string warnings = read_file(run.err_path);
+        const std::string warnings = run.err;
         const tsconv_test::ConversionCheck check = tsconv_test::check_conversion(content, converted, warnings);
         EXPECT_EQ(check.problem, "") << c.name;
         std::size_t skipped = 0;

@@ -11,8 +11,12 @@
 #ifdef _WIN32
 #include <process.h>
 #else
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 #endif
 
 namespace tsconv_test {
@@ -95,27 +99,39 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
     fs::create_directories(folder);
     const std::string out_path = (fs::path(folder) / "stdout").string();
     const std::string err_path = (fs::path(folder) / "stderr").string();
+    CommandResult result;
+#ifdef _WIN32
     std::string command = "\"" + program + "\"";
     for (const std::string& argument : arguments) command += " \"" + argument + "\"";
     command += " >\"" + out_path + "\" 2>\"" + err_path + "\"";
-#ifdef _WIN32
     // cmd.exe strips one pair of quotes around the whole line.
-    command = "\"" + command + "\"";
-#endif
-    const int raw = std::system(command.c_str());
-    CommandResult result;
-#ifdef _WIN32
-    result.status = raw;
-#else
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-#endif
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
-#ifdef _WIN32
+    result.status = std::system(("\"" + command + "\"").c_str());
     // Standard output and error are text streams: the C runtime writes each
     // "\n" of a message as CR LF. Compare messages as lines.
-    result.out = without_carriage_returns(result.out);
-    result.err = without_carriage_returns(result.err);
+    result.out = without_carriage_returns(read_file(out_path));
+    result.err = without_carriage_returns(read_file(err_path));
+#else
+    std::vector<std::string> words = arguments;
+    words.insert(words.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int raw = 0;
+    if (spawned != 0 || waitpid(pid, &raw, 0) != pid) {
+        ADD_FAILURE() << "cannot run " << program;
+        result.status = -1;
+        return result;
+    }
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
 #endif
     return result;
 }

@@ -20,15 +20,23 @@ bool file_exists(const std::string& path);
 // A fresh, empty folder for the running test.
 std::string scratch_folder();
 
+// The exit status of a failed run as its caller sees it: -1 on Windows, where
+// the whole 32 bits reach the caller, 255 to a POSIX shell.
+#ifdef _WIN32
+constexpr int failure_status = -1;
+#else
+constexpr int failure_status = 255;
+#endif
+
 struct CommandResult {
-    int status = 0;  // the exit status as the shell reports it
+    int status = 0;  // the exit status, or 128 + the signal that ended it
     std::string out;
     std::string err;
 };
 
-// Runs program with arguments (each quoted), standard output and error caught
-// in files. The time zone set with set_time_zone is passed on. On Windows the
-// captured CR LF line ends are given back as "\n".
+// Runs program with arguments, standard output and error caught in files. The
+// time zone set with set_time_zone is passed on. On Windows (through cmd.exe)
+// the captured CR LF line ends are given back as "\n".
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments);
 
 }  // namespace tsconv_test
