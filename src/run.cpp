@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "fixed_point.h"
 #include "local_time.h"
 #include "source.h"
 #include "target.h"
@@ -10,15 +11,10 @@ namespace {
 
 void warn_unconvertible(std::FILE* warnings, unsigned long long line_number) {
     // Formatted here: "%llu" is not understood by every C runtime this runs on.
-    char digits[24];
-    char* p = digits + sizeof digits;
-    *--p = '\0';
-    do {
-        *--p = static_cast<char>('0' + line_number % 10);
-        line_number /= 10;
-    } while (line_number != 0);
+    char digits[decimal_max_length + 1];
+    *write_decimal(digits, line_number) = '\0';
     std::fputs("Zeile ", warnings);
-    std::fputs(p, warnings);
+    std::fputs(digits, warnings);
     std::fputs(": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n", warnings);
 }
 
