@@ -88,7 +88,7 @@ bool extend_cache(LocalTimeCache& cache, std::int64_t probe) {
 }
 
 // True when the cached stretch covers t, after pushing it one probe span
-// towards t where t lies within that span.
+// towards t where t lies just outside.
 bool cache_covers(LocalTimeCache& cache, std::int64_t t) {
     const bool empty = cache.first > cache.last;
     if (empty) return false;
@@ -101,8 +101,10 @@ bool cache_covers(LocalTimeCache& cache, std::int64_t t) {
     return false;
 }
 
-// The local time of the whole second t (seconds since 1970-01-01 UTC).
-bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
+// The local time of the whole second t beyond the cached stretch: the cache
+// pushed towards t, or the platform's breakdown of t starting a new stretch.
+// Kept out of line, so that the common case inlines where it is used.
+[[gnu::noinline]] bool local_time_beyond_cache(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
     if (cache_covers(cache, t)) {
         local_from_seconds(t + cache.offset, cache, local);
         return true;
@@ -113,6 +115,13 @@ bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
     cache.first = t;
     cache.last = cacheable ? t : t - 1;
     cache.offset = offset;
+    return true;
+}
+
+// The local time of the whole second t (seconds since 1970-01-01 UTC).
+bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
+    if (t < cache.first || t > cache.last) return local_time_beyond_cache(t, cache, local);
+    local_from_seconds(t + cache.offset, cache, local);
     return true;
 }
 
