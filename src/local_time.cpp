@@ -87,25 +87,22 @@ bool extend_cache(LocalTimeCache& cache, std::int64_t probe) {
     return true;
 }
 
-// True when the cached stretch covers t, after pushing it one probe span
-// towards t where t lies just outside.
-bool cache_covers(LocalTimeCache& cache, std::int64_t t) {
+// Pushes the cached stretch one probe span towards t, which lies outside it.
+// True when the stretch then covers t.
+bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     const bool empty = cache.first > cache.last;
-    if (empty) return false;
-    const bool inside = t >= cache.first && t <= cache.last;
-    if (inside) return true;
-    const bool just_after = t > cache.last && t - cache.last <= cache_probe_span;
+    const bool just_after = !empty && t > cache.last && t - cache.last <= cache_probe_span;
+    const bool just_before = !empty && t < cache.first && cache.first - t <= cache_probe_span;
     if (just_after) return extend_cache(cache, cache.last + cache_probe_span);
-    const bool just_before = t < cache.first && cache.first - t <= cache_probe_span;
     if (just_before) return extend_cache(cache, cache.first - cache_probe_span);
     return false;
 }
 
-// The local time of the whole second t beyond the cached stretch: the cache
+// The local time of a whole second t outside the cached stretch: the stretch
 // pushed towards t, or the platform's breakdown of t starting a new stretch.
 // Kept out of line, so that the common case inlines where it is used.
 [[gnu::noinline]] bool local_time_beyond_cache(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
-    if (cache_covers(cache, t)) {
+    if (extend_cache_towards(cache, t)) {
         local_from_seconds(t + cache.offset, cache, local);
         return true;
     }
@@ -120,7 +117,8 @@ bool cache_covers(LocalTimeCache& cache, std::int64_t t) {
 
 // The local time of the whole second t (seconds since 1970-01-01 UTC).
 bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
-    if (t < cache.first || t > cache.last) return local_time_beyond_cache(t, cache, local);
+    const bool inside_cached_stretch = t >= cache.first && t <= cache.last;
+    if (!inside_cached_stretch) return local_time_beyond_cache(t, cache, local);
     local_from_seconds(t + cache.offset, cache, local);
     return true;
 }
