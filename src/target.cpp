@@ -61,7 +61,7 @@ void open_target_stream(TargetStream& stream, std::FILE* file) {
     stream.buffer.assign(write_block_size, '\0');
     stream.used = 0;
     stream.write_failed = false;
-    stream.minute_known = false;
+    stream.minute_shown = LocalTimestamp{};  // month 0: no record's minute
 }
 
 void write_target_header(TargetStream& stream) {
@@ -74,10 +74,9 @@ bool write_target_record(TargetStream& stream, const SourceRecord& record, Local
     LocalTimestamp time;
     if (!to_local_timestamp(record.serial_date, cache, time)) return false;
     char* const line = reserve(stream, max_record_length);
-    if (!stream.minute_known || !same_minute(time, stream.minute_shown)) {
+    if (!same_minute(time, stream.minute_shown)) {
         write_minute(stream.minute_text, time);
         stream.minute_shown = time;
-        stream.minute_known = true;
     }
     std::memcpy(line, stream.minute_text, minute_text_length);
     char* out = write_fixed6(line + minute_text_length, static_cast<std::uint64_t>(time.second), time.millionths);

@@ -22,10 +22,10 @@ struct TargetStream {
     std::vector<char> buffer;
     std::size_t used = 0;
     bool write_failed = false;
-    // The minute last written, and its text: records come many a minute.
+    // The minute last written (none at first: month 0), and its text:
+    // records come many a minute.
     LocalTimestamp minute_shown;
     char minute_text[minute_text_length];
-    bool minute_known = false;
 };
 
 void open_target_stream(TargetStream& stream, std::FILE* file);
