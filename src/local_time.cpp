@@ -39,19 +39,24 @@ void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
     year = static_cast<int>(year_of_era + era * 400 + (month <= 2));
 }
 
+// Makes the local minute that holds the local second `seconds` (since
+// 1970-01-01) the cached one. Kept out of line, so that the common case of
+// local_from_seconds inlines where it is used.
+[[gnu::noinline]] void start_minute(std::int64_t seconds, LocalTimeCache& cache) {
+    std::int64_t days = seconds / seconds_per_day;
+    if (days * seconds_per_day > seconds) --days;  // rounded towards minus infinity
+    civil_from_days(days, cache.minute.year, cache.minute.month, cache.minute.day);
+    const int minute_of_day = static_cast<int>((seconds - days * seconds_per_day) / seconds_per_minute);
+    cache.minute.hour = minute_of_day / 60;
+    cache.minute.minute = minute_of_day % 60;
+    cache.minute_start = days * seconds_per_day + minute_of_day * seconds_per_minute;
+    cache.minute_end = cache.minute_start + seconds_per_minute;
+}
+
 // Local seconds since 1970-01-01 as calendar time; date, hour and minute are
 // computed once a minute.
 void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimestamp& local) {
-    if (seconds < cache.minute_start || seconds >= cache.minute_end) {
-        std::int64_t days = seconds / seconds_per_day;
-        if (days * seconds_per_day > seconds) --days;  // rounded towards minus infinity
-        civil_from_days(days, cache.minute.year, cache.minute.month, cache.minute.day);
-        const int minute_of_day = static_cast<int>((seconds - days * seconds_per_day) / seconds_per_minute);
-        cache.minute.hour = minute_of_day / 60;
-        cache.minute.minute = minute_of_day % 60;
-        cache.minute_start = days * seconds_per_day + minute_of_day * seconds_per_minute;
-        cache.minute_end = cache.minute_start + seconds_per_minute;
-    }
+    if (seconds < cache.minute_start || seconds >= cache.minute_end) start_minute(seconds, cache);
     local = cache.minute;
     local.second = static_cast<int>(seconds - cache.minute_start);
 }

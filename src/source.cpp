@@ -132,17 +132,18 @@ bool read_plain_number(const char*& p, double& value) {
     std::uint64_t mantissa = 0;
     const char* const integer_digits = q;
     q = scan_digits(q, mantissa);
-    std::ptrdiff_t digit_count = q - integer_digits;
-    std::ptrdiff_t fraction_length = 0;
+    auto digit_count = static_cast<std::size_t>(q - integer_digits);
+    std::size_t fraction_length = 0;
     if (*q == '.' || *q == ',') {
         const char* const fraction_digits = q + 1;
         q = scan_digits(fraction_digits, mantissa);
-        fraction_length = q - fraction_digits;
+        fraction_length = static_cast<std::size_t>(q - fraction_digits);
         digit_count += fraction_length;
     }
-    if (digit_count == 0 || digit_count > 19 || mantissa > (std::uint64_t{1} << 53) || *q == 'e' || *q == 'E') {
-        return false;
-    }
+    // 1 to 15 digits are below 2^53 by their count; up to 19 may be.
+    const bool exact_integer =
+        digit_count - 1 < 15 || (digit_count - 1 < 19 && mantissa <= (std::uint64_t{1} << 53));
+    if (!exact_integer || *q == 'e' || *q == 'E') return false;
     const double magnitude =
         static_cast<double>(static_cast<std::int64_t>(mantissa)) / exact_powers_of_ten[fraction_length];
     value = negative ? -magnitude : magnitude;
