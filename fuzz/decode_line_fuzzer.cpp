@@ -21,7 +21,9 @@ bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // "number;number;number;number": each number is optional white space, an
 // optional sign, digits with at most one decimal separator and at least one
 // digit, and an exponent when digits follow the "e" and its optional sign.
+// Only the first max_decoded_length characters count.
 int reference_decode(std::string_view line, double values[4]) {
+    line = line.substr(0, tsconv::max_decoded_length);
     const std::size_t n = line.size();
     std::size_t p = 0;
     int count = 0;

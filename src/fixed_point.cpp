@@ -21,13 +21,13 @@ int decimal_length(std::uint64_t value) {
     return length + (value >= 10) + (value >= 100) + (value >= 1000);
 }
 
-char* write_unsigned(char* out, std::uint64_t value) {
+// Kept out of line, so that the short cases of write_decimal inline where it is used.
+[[gnu::noinline]] char* write_long_decimal(char* out, std::uint64_t value) {
     char* const end = out + decimal_length(value);
     char* p = end;
-    while (value >= 100) {
+    for (; value >= 100; value /= 100) {
         p -= 2;
         std::memcpy(p, digit_pairs + 2 * (value % 100), 2);
-        value /= 100;
     }
     if (value >= 10) {
         std::memcpy(p - 2, digit_pairs + 2 * value, 2);
@@ -35,13 +35,6 @@ char* write_unsigned(char* out, std::uint64_t value) {
         p[-1] = static_cast<char>('0' + value);
     }
     return end;
-}
-
-char* write_millionths(char* out, std::uint32_t millionths) {
-    std::memcpy(out, digit_pairs + 2 * (millionths / 10000), 2);
-    std::memcpy(out + 2, digit_pairs + 2 * (millionths / 100 % 100), 2);
-    std::memcpy(out + 4, digit_pairs + 2 * (millionths % 100), 2);
-    return out + 6;
 }
 
 std::uint64_t bits_of(double v) {
@@ -52,22 +45,31 @@ std::uint64_t bits_of(double v) {
 
 }  // namespace
 
-bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
-    // Fast path for magnitudes below 2^40 / 10^6: the product |v| * 10^6 is
-    // within 2^-14 of its exact value, so unless its fraction lies near one
-    // half, rounding the product rounds the exact value the same way.
-    const double magnitude = std::fabs(v);
-    if (magnitude < 1099511.0) {
-        const double scaled = magnitude * 1e6;
-        const std::uint64_t truncated = static_cast<std::uint64_t>(scaled);
-        const double fraction = scaled - static_cast<double>(truncated);
-        if (std::fabs(fraction - 0.5) > 1.0 / 4096) {
-            const std::uint64_t rounded = truncated + (fraction > 0.5 ? 1 : 0);
-            whole = rounded / million;
-            millionths = static_cast<std::uint32_t>(rounded % million);
-            return true;
-        }
+char* write_two_digits(char* out, unsigned value) {
+    std::memcpy(out, digit_pairs + 2 * std::size_t{value}, 2);
+    return out + 2;
+}
+
+char* write_decimal(char* out, std::uint64_t value) {
+    // Most values shown have one or two digits before the point.
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
     }
+    if (value < 100) return write_two_digits(out, static_cast<unsigned>(value));
+    return write_long_decimal(out, value);
+}
+
+char* write_fixed6(char* out, std::uint64_t whole, std::uint32_t millionths) {
+    out = write_decimal(out, whole);
+    *out = '.';
+    write_two_digits(out + 1, millionths / 10000);
+    write_two_digits(out + 3, millionths / 100 % 100);
+    write_two_digits(out + 5, millionths % 100);
+    return out + 7;
+}
+
+bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths) {
     const std::uint64_t bits = bits_of(v);
     const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
     std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
@@ -143,25 +145,21 @@ bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
 }
 
 char* format_fixed6(char* out, double v) {
-    const std::uint64_t bits = bits_of(v);
-    const bool negative = (bits >> 63) != 0;
-    if (((bits >> 52) & 0x7ff) == 0x7ff) {
-        const char* text = (bits & ((std::uint64_t{1} << 52) - 1)) != 0 ? "nan" : "inf";
-        if (negative) *out++ = '-';
-        std::memcpy(out, text, 3);
-        return out + 3;
-    }
     std::uint64_t whole;
     std::uint32_t millionths;
-    if (!round_fixed6(v, whole, millionths)) {
-        // Beyond 2^64 the exact expansion needs big arithmetic; the library's
-        // fixed-precision conversion is exact too.
-        return std::to_chars(out, out + fixed6_max_length, v, std::chars_format::fixed, 6).ptr;
+    if (round_fixed6(v, whole, millionths)) {
+        *out = '-';
+        out += std::signbit(v) ? 1 : 0;
+        return write_fixed6(out, whole, millionths);
     }
-    if (negative) *out++ = '-';
-    out = write_unsigned(out, whole);
-    *out++ = '.';
-    return write_millionths(out, millionths);
+    if (std::signbit(v)) *out++ = '-';
+    if (!std::isfinite(v)) {
+        std::memcpy(out, std::isnan(v) ? "nan" : "inf", 3);
+        return out + 3;
+    }
+    // Beyond 2^64 the exact expansion needs big arithmetic; the library's
+    // fixed-precision conversion is exact too.
+    return std::to_chars(out, out + fixed6_max_length, std::fabs(v), std::chars_format::fixed, 6).ptr;
 }
 
 }  // namespace tsconv

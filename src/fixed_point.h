@@ -1,11 +1,18 @@
 #pragma once
 
+// Numbers as text: exact fixed-point notation with six decimals, and plain
+// decimal integers.
+
+#include <cmath>
 #include <cstdint>
 
 namespace tsconv {
 
 // Longest text format_fixed6 writes: sign, 309 integer digits, point, six decimals.
 constexpr int fixed6_max_length = 317;
+
+// Longest text write_decimal writes: 2^64 - 1 has 20 digits.
+constexpr int decimal_max_length = 20;
 
 // Writes v exactly as printf("%.6f") does in the C locale (exact decimal
 // expansion, rounded half to even) and returns the end of the text. Infinities
@@ -14,7 +21,37 @@ char* format_fixed6(char* out, double v);
 
 // The magnitude of v rounded to six decimals as format_fixed6 rounds it:
 // whole part and millionths. False when the magnitude is 2^64 or more, or v is
-// not finite.
-bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths);
+// not finite. Exact for every v, in integer arithmetic on its bits.
+bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths);
+
+// The same, with a fast path for the magnitudes of most values.
+inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
+    // Below 2^40 / 10^6 the product |v| * 10^6 is within 2^-14 of its exact
+    // value, so unless its fraction lies near one half, rounding the product
+    // rounds the exact value the same way.
+    const double magnitude = std::fabs(v);
+    if (magnitude < 1099511.0) {
+        const double scaled = magnitude * 1e6;
+        const std::int64_t truncated = static_cast<std::int64_t>(scaled);
+        const double fraction = scaled - static_cast<double>(truncated);
+        if (std::fabs(fraction - 0.5) > 1.0 / 4096) {
+            const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
+            whole = rounded / 1000000;
+            millionths = static_cast<std::uint32_t>(rounded - whole * 1000000);
+            return true;
+        }
+    }
+    return round_fixed6_exact(v, whole, millionths);
+}
+
+// Writes whole "." millionths as format_fixed6 writes a rounded magnitude
+// (millionths below 10^6, as six digits). Returns the end of the text.
+char* write_fixed6(char* out, std::uint64_t whole, std::uint32_t millionths);
+
+// Writes value in decimal without leading zeros; returns the end of the text.
+char* write_decimal(char* out, std::uint64_t value);
+
+// Writes a value below 100 as two digits, with a leading zero below 10.
+char* write_two_digits(char* out, unsigned value);
 
 }  // namespace tsconv

@@ -10,15 +10,11 @@ namespace tsconv {
 
 namespace {
 
+constexpr std::int64_t seconds_per_minute = 60;
 constexpr std::int64_t seconds_per_day = 86400;
 
 // Far beyond the years 1 to 9999 either way; keeps the arithmetic in range.
 constexpr double max_seconds_magnitude = 1e12;
-
-struct CivilTime {
-    std::int64_t year;
-    int month, day, hour, minute, second;
-};
 
 // Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
 std::int64_t days_from_civil(std::int64_t year, int month, int day) {
@@ -30,7 +26,7 @@ std::int64_t days_from_civil(std::int64_t year, int month, int day) {
     return era * 146097 + day_of_era - 719468;
 }
 
-void civil_from_days(std::int64_t days, std::int64_t& year, int& month, int& day) {
+void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
     days += 719468;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
     const std::int64_t day_of_era = days - era * 146097;
@@ -40,56 +36,55 @@ void civil_from_days(std::int64_t days, std::int64_t& year, int& month, int& day
     const std::int64_t month_index = (5 * day_of_year + 2) / 153;
     day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
     month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
-    year = year_of_era + era * 400 + (month <= 2);
+    year = static_cast<int>(year_of_era + era * 400 + (month <= 2));
 }
 
-// Local seconds since 1970-01-01 as calendar time; the date is computed once a day.
-CivilTime civil_from_seconds(std::int64_t seconds, LocalTimeCache& cache) {
+// Makes the local minute that holds the local second `seconds` (since
+// 1970-01-01) the cached one. Kept out of line, so that the common case of
+// local_from_seconds inlines where it is used.
+[[gnu::noinline]] void start_minute(std::int64_t seconds, LocalTimeCache& cache) {
     std::int64_t days = seconds / seconds_per_day;
-    std::int64_t second_of_day = seconds % seconds_per_day;
-    if (second_of_day < 0) {
-        second_of_day += seconds_per_day;
-        --days;
-    }
-    if (days != cache.day) {
-        civil_from_days(days, cache.day_year, cache.day_month, cache.day_of_month);
-        cache.day = days;
-    }
-    CivilTime civil;
-    civil.year = cache.day_year;
-    civil.month = cache.day_month;
-    civil.day = cache.day_of_month;
-    const int second = static_cast<int>(second_of_day);
-    civil.hour = second / 3600;
-    civil.minute = second / 60 % 60;
-    civil.second = second % 60;
-    return civil;
+    if (days * seconds_per_day > seconds) --days;  // rounded towards minus infinity
+    civil_from_days(days, cache.minute.year, cache.minute.month, cache.minute.day);
+    const int minute_of_day = static_cast<int>((seconds - days * seconds_per_day) / seconds_per_minute);
+    cache.minute.hour = minute_of_day / 60;
+    cache.minute.minute = minute_of_day % 60;
+    cache.minute_start = days * seconds_per_day + minute_of_day * seconds_per_minute;
+    cache.minute_end = cache.minute_start + seconds_per_minute;
 }
 
-CivilTime civil_from_tm(const std::tm& tm) {
-    return CivilTime{std::int64_t{tm.tm_year} + 1900, tm.tm_mon + 1, tm.tm_mday,
-                     tm.tm_hour, tm.tm_min, tm.tm_sec};
+// Local seconds since 1970-01-01 as calendar time; date, hour and minute are
+// computed once a minute.
+void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimestamp& local) {
+    if (seconds < cache.minute_start || seconds >= cache.minute_end) start_minute(seconds, cache);
+    local = cache.minute;
+    local.second = static_cast<int>(seconds - cache.minute_start);
 }
 
 // The platform's breakdown, and the UTC offset it shows. A leap second
 // (second 60) has no offset that arithmetic could repeat.
-bool platform_breakdown(std::int64_t t, CivilTime& civil, std::int64_t& offset, bool& cacheable) {
+bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& offset, bool& cacheable) {
     std::tm tm;
     if (!platform::local_breakdown(t, tm)) return false;
-    civil = civil_from_tm(tm);
-    offset = days_from_civil(civil.year, civil.month, civil.day) * seconds_per_day +
-             civil.hour * 3600 + civil.minute * 60 + civil.second - t;
-    cacheable = civil.second < 60;
+    local.year = tm.tm_year + 1900;
+    local.month = tm.tm_mon + 1;
+    local.day = tm.tm_mday;
+    local.hour = tm.tm_hour;
+    local.minute = tm.tm_min;
+    local.second = tm.tm_sec;
+    offset = days_from_civil(local.year, local.month, local.day) * seconds_per_day + local.hour * 3600 +
+             local.minute * 60 + local.second - t;
+    cacheable = local.second < 60;
     return true;
 }
 
 // Pushes the cached stretch to probe when the breakdown there shows the
 // stretch's offset: one offset at both ends, less than a probe span apart.
 bool extend_cache(LocalTimeCache& cache, std::int64_t probe) {
-    CivilTime civil;
+    LocalTimestamp local;
     std::int64_t offset;
     bool cacheable;
-    if (!platform_breakdown(probe, civil, offset, cacheable) || !cacheable || offset != cache.offset) {
+    if (!platform_breakdown(probe, local, offset, cacheable) || !cacheable || offset != cache.offset) {
         return false;
     }
     if (probe > cache.last) cache.last = probe;
@@ -97,21 +92,39 @@ bool extend_cache(LocalTimeCache& cache, std::int64_t probe) {
     return true;
 }
 
-bool local_civil_time(std::int64_t t, LocalTimeCache& cache, CivilTime& civil) {
-    const bool cached = cache.first <= cache.last;
-    if (cached && ((t >= cache.first && t <= cache.last) ||
-                   (t > cache.last && t - cache.last <= cache_probe_span &&
-                    extend_cache(cache, cache.last + cache_probe_span)) ||
-                   (t < cache.first && cache.first - t <= cache_probe_span &&
-                    extend_cache(cache, cache.first - cache_probe_span)))) {
-        civil = civil_from_seconds(t + cache.offset, cache);
+// Pushes the cached stretch one probe span towards t, which lies outside it.
+// True when the stretch then covers t.
+bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
+    const bool empty = cache.first > cache.last;
+    const bool just_after = !empty && t > cache.last && t - cache.last <= cache_probe_span;
+    const bool just_before = !empty && t < cache.first && cache.first - t <= cache_probe_span;
+    if (just_after) return extend_cache(cache, cache.last + cache_probe_span);
+    if (just_before) return extend_cache(cache, cache.first - cache_probe_span);
+    return false;
+}
+
+// The local time of a whole second t outside the cached stretch: the stretch
+// pushed towards t, or the platform's breakdown of t starting a new stretch.
+// Kept out of line, so that the common case inlines where it is used.
+[[gnu::noinline]] bool local_time_beyond_cache(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
+    if (extend_cache_towards(cache, t)) {
+        local_from_seconds(t + cache.offset, cache, local);
         return true;
     }
     std::int64_t offset;
     bool cacheable;
-    if (!platform_breakdown(t, civil, offset, cacheable)) return false;
-    if (cacheable) cache = LocalTimeCache{t, t, offset};
-    else cache = LocalTimeCache{};
+    if (!platform_breakdown(t, local, offset, cacheable)) return false;
+    cache.first = t;
+    cache.last = cacheable ? t : t - 1;
+    cache.offset = offset;
+    return true;
+}
+
+// The local time of the whole second t (seconds since 1970-01-01 UTC).
+bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
+    const bool inside_cached_stretch = t >= cache.first && t <= cache.last;
+    if (!inside_cached_stretch) return local_time_beyond_cache(t, cache, local);
+    local_from_seconds(t + cache.offset, cache, local);
     return true;
 }
 
@@ -125,30 +138,23 @@ bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestam
     s = s - 7200.0;
     if (!(std::fabs(s) < max_seconds_magnitude)) return false;  // also NaN
 
-    std::int64_t whole = static_cast<std::int64_t>(std::floor(s));
+    // Split with floor: the whole second is broken down, the fraction (from 0
+    // up to 1) added to its second.
+    std::int64_t whole = static_cast<std::int64_t>(s);
+    if (static_cast<double>(whole) > s) --whole;
     const double fraction = s - static_cast<double>(whole);
-    CivilTime civil;
-    if (!local_civil_time(whole, cache, civil)) return false;
-    double second = civil.second + fraction;
+    if (!local_time(whole, cache, out)) return false;
 
-    // A fraction that shows as a whole second makes it the next second.
-    std::uint64_t shown_whole;
+    std::uint64_t shown_second;
     std::uint32_t shown_millionths;
-    if (round_fixed6(second, shown_whole, shown_millionths) &&
-        shown_whole > static_cast<std::uint64_t>(civil.second)) {
-        ++whole;
-        if (!local_civil_time(whole, cache, civil)) return false;
-        second = civil.second;
+    if (!round_fixed6(out.second + fraction, shown_second, shown_millionths)) return false;
+    if (shown_second > static_cast<std::uint64_t>(out.second)) {
+        // A fraction that shows as a whole second makes it the next second.
+        if (!local_time(whole + 1, cache, out)) return false;
+        shown_millionths = 0;
     }
-    if (civil.year < 1 || civil.year > 9999) return false;
-
-    out.day = civil.day;
-    out.month = civil.month;
-    out.year = static_cast<int>(civil.year);
-    out.hour = civil.hour;
-    out.minute = civil.minute;
-    out.second = second;
-    return true;
+    out.millionths = shown_millionths;
+    return out.year >= 1 && out.year <= 9999;
 }
 
 }  // namespace tsconv

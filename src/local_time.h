@@ -3,32 +3,36 @@
 // Turning a spreadsheet serial date on the source clock into the local
 // calendar date and clock time of the machine that runs the conversion.
 
-#include <climits>
 #include <cstdint>
 
 namespace tsconv {
 
+// A broken-down local time: the platform's breakdown of a whole second, and
+// for a record also the fraction of its second as shown.
 struct LocalTimestamp {
     int day = 0;     // 1 to 31
     int month = 0;   // 1 to 12
-    int year = 0;    // 1 to 9999
+    int year = 0;    // 1 to 9999 for a converted record
     int hour = 0;    // 0 to 23
     int minute = 0;  // 0 to 59
-    double second = 0.0;  // whole second plus its fraction; shows below 60.999999 at six decimals
+    int second = 0;  // 0 to 59; 60 in a leap second where the zone counts them
+    std::uint32_t millionths = 0;  // fraction of the second rounded to six decimals
 };
 
 // Remembers one stretch of time over which the local time keeps one UTC
 // offset, so that the platform's breakdown is asked about once a stretch
-// rather than once a record. Start each run with an empty cache.
+// rather than once a record; and the local minute last shown, so that its
+// date, hour and minute are computed once a minute. Start each run with an
+// empty cache.
 struct LocalTimeCache {
     std::int64_t first = 0;  // the stretch is [first, last]; empty while last < first
     std::int64_t last = -1;
     std::int64_t offset = 0;  // local time minus UTC, in seconds
-    // The calendar date of the local day last shown, in days since 1970-01-01.
-    std::int64_t day = INT64_MIN;
-    std::int64_t day_year = 0;
-    int day_month = 0;
-    int day_of_month = 0;
+    // The local minute [minute_start, minute_end), in local seconds since
+    // 1970-01-01 (empty at first), and its date, hour and minute.
+    std::int64_t minute_start = 0;
+    std::int64_t minute_end = 0;
+    LocalTimestamp minute;
 };
 
 // How far the cached stretch is pushed ahead (or back) with one breakdown. The

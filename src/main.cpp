@@ -1,3 +1,57 @@
+// The program: "tsconv SOURCE dummy TARGET". Checks the command line, opens
+// both files, runs the conversion and reports every failure on standard
+// output. Exits with 0 on success and -1 after a failure.
+
+#include <cstdio>
+
+#include "platform.h"
 #include "run.h"
 
-int main(int argc, char** argv) { return tsconv::run_tsconv(argc, argv); }
+int main(int argc, char** argv) {
+    using tsconv::ConversionResult;
+    namespace platform = tsconv::platform;
+
+    if (argc <= 3) {
+        std::printf("Programmaufruf: %s <Quelldatei> dummy <Zieldatei>\n",
+                    argc > 0 && argv[0] != nullptr ? argv[0] : "tsconv");
+        return -1;
+    }
+    const char* const source_path = argv[1];
+    const char* const target_path = argv[3];
+
+    platform::init_local_time();
+    std::FILE* const source = platform::open_source(source_path);
+    if (source == nullptr) {
+        std::printf("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_path);
+        return -1;
+    }
+    if (platform::is_same_file(source, target_path)) {
+        std::fclose(source);
+        std::printf("Zieldatei <%s> ist die Quelldatei!\n", target_path);
+        return -1;
+    }
+    std::FILE* const target = platform::open_target(target_path);
+    if (target == nullptr) {
+        std::fclose(source);
+        std::printf("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_path);
+        return -1;
+    }
+
+    // Warnings about skipped records may be many; write them in blocks.
+    static char warning_buffer[64 * 1024];
+    std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
+    const ConversionResult result = tsconv::convert_source(source, target, stderr);
+    std::fflush(stderr);
+    std::fclose(source);
+    const bool target_closed = std::fclose(target) == 0;
+
+    if (result == ConversionResult::source_read_failed) {
+        std::printf("Quelldatei <%s> konnte nicht gelesen werden!\n", source_path);
+        return -1;
+    }
+    if (result == ConversionResult::target_write_failed || !target_closed) {
+        std::printf("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_path);
+        return -1;
+    }
+    return 0;
+}

@@ -4,11 +4,8 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
-
-#include <thread>
 #endif
 
 namespace tsconv::platform {
@@ -62,15 +59,6 @@ bool is_same_file(std::FILE* source, const char* target_path) {
            source_info.nFileIndexLow == target_info.nFileIndexLow;
 }
 
-unsigned usable_processors() {
-    DWORD_PTR process_mask = 0;
-    DWORD_PTR system_mask = 0;
-    if (GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask) == 0) return 1;
-    unsigned count = 0;
-    for (; process_mask != 0; process_mask &= process_mask - 1) ++count;
-    return count > 0 ? count : 1;
-}
-
 #else
 
 void init_local_time() { tzset(); }
@@ -103,18 +91,6 @@ bool is_same_file(std::FILE* source, const char* target_path) {
     // Only a regular file loses its content when opened for writing.
     return S_ISREG(source_info.st_mode) && source_info.st_dev == target_info.st_dev &&
            source_info.st_ino == target_info.st_ino;
-}
-
-unsigned usable_processors() {
-#ifdef __linux__
-    cpu_set_t allowed;
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
-        const int count = CPU_COUNT(&allowed);
-        return count > 0 ? static_cast<unsigned>(count) : 1;
-    }
-#endif
-    const unsigned count = std::thread::hardware_concurrency();
-    return count > 0 ? count : 1;
 }
 
 #endif

@@ -27,7 +27,4 @@ std::FILE* open_target(const char* path);
 // link), so that opening the target would truncate the source.
 bool is_same_file(std::FILE* source, const char* target_path);
 
-// How many processors this process may run on (at least 1).
-unsigned usable_processors();
-
 }  // namespace tsconv::platform

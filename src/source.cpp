@@ -12,25 +12,93 @@ namespace {
 
 constexpr std::size_t read_block_size = 256 * 1024;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // White space as the C locale's isspace knows it.
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Value of a scanned number that the library reports as out of range: beyond
-// the largest double or below half the smallest one. The number is the integer
-// of its digit_count digits (starting at digits, a point among them) times
-// 10^exponent.
-double out_of_range_value(const char* digits, std::size_t digit_count, std::int64_t exponent, bool negative) {
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A number as scanned: sign, digits and decimal exponent, not yet a double.
+struct ScannedNumber {
+    bool negative = false;
+    std::uint64_t mantissa = 0;    // the digits as an integer; exact while digit_count <= 19
+    std::size_t digit_count = 0;   // before and after the decimal point
+    std::int64_t exponent = 0;     // the number is mantissa * 10^exponent
+    const char* digits = nullptr;  // its first digit or decimal point
+    const char* end = nullptr;     // just after it
+};
+
+// A written exponent is counted up to this and no further. A number of a
+// decoded line (at most 399 digits) reaches zero or infinity well before an
+// exponent of 400 + 324 either way, and ten times this still fits an int.
+constexpr int exponent_limit = 100000;
+
+// Adds the digits from p on to mantissa; returns the first character after them.
+const char* scan_digits(const char* p, std::uint64_t& mantissa) {
+    for (unsigned digit; (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) <= 9; ++p) {
+        mantissa = mantissa * 10 + digit;
+    }
+    return p;
+}
+
+// Scans one number at p: optional white space and sign, digits with at most
+// one decimal point ("," or "."), at least one digit, and an exponent only
+// when digits follow its "e" and optional sign. False when none starts at p.
+// The text before end must end in a line end: every scan of digits, signs and
+// points stops there, so only the white space needs checking against end.
+bool scan_number(const char* p, const char* end, ScannedNumber& number) {
+    while (is_space(*p)) {
+        if (++p == end) return false;
+    }
+    number.negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    number.digits = p;
+    const char* const integer_digits = p;
+    p = scan_digits(p, number.mantissa);
+    number.digit_count = static_cast<std::size_t>(p - integer_digits);
+    if (*p == '.' || *p == ',') {
+        const char* const fraction_digits = ++p;
+        p = scan_digits(p, number.mantissa);
+        number.digit_count += static_cast<std::size_t>(p - fraction_digits);
+        number.exponent = -(p - fraction_digits);
+    }
+    if (number.digit_count == 0) return false;
+    if (*p == 'e' || *p == 'E') {
+        const char* q = p + 1;
+        const bool exponent_negative = *q == '-';
+        if (*q == '+' || *q == '-') ++q;
+        if (is_digit(*q)) {
+            int written_exponent = 0;
+            for (; is_digit(*q); ++q) {
+                if (written_exponent < exponent_limit) written_exponent = written_exponent * 10 + (*q - '0');
+            }
+            number.exponent += exponent_negative ? -written_exponent : written_exponent;
+            p = q;
+        }
+    }
+    number.end = p;
+    return true;
+}
+
+// Magnitude of a number whose digits or exponent are beyond the exact fast
+// path: the library's correctly rounded conversion, and for what it reports
+// as out of range, infinity or zero.
+double magnitude_the_long_way(const ScannedNumber& number) {
+    char text[max_decoded_length];  // the number with "." as its decimal point
+    const std::size_t length = static_cast<std::size_t>(number.end - number.digits);
+    std::memcpy(text, number.digits, length);
+    std::replace(text, text + length, ',', '.');
+    double magnitude;
+    if (std::from_chars(text, text + length, magnitude).ec != std::errc::result_out_of_range) return magnitude;
+    // Beyond the largest double or below half the smallest one: which of the
+    // two, the significant digits and the exponent tell.
     std::size_t leading_zeros = 0;
-    for (const char* p = digits; leading_zeros < digit_count && (*p == '0' || *p == '.'); ++p) {
+    for (const char* p = text; leading_zeros < number.digit_count && (*p == '0' || *p == '.'); ++p) {
         if (*p == '0') ++leading_zeros;
     }
-    const std::size_t significant_digits = digit_count - leading_zeros;
-    const bool huge =
-        significant_digits != 0 && static_cast<std::int64_t>(significant_digits) + exponent > 0;
-    const double magnitude = huge ? std::numeric_limits<double>::infinity() : 0.0;
-    return negative ? -magnitude : magnitude;
+    const std::size_t significant_digits = number.digit_count - leading_zeros;
+    const bool huge = significant_digits != 0 &&
+                      static_cast<std::int64_t>(significant_digits) + number.exponent > 0;
+    return huge ? std::numeric_limits<double>::infinity() : 0.0;
 }
 
 // Powers of ten that a double holds exactly.
@@ -38,63 +106,70 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// Scans one number: optional white space and sign, digits with at most one
-// decimal point ("," or "."), at least one digit, and an exponent only when
-// digits follow its "e" and optional sign. Returns the end of the number, or
-// null when none starts at p.
-char* scan_number(char* p, char* end, double& value) {
-    while (p != end && is_space(*p)) ++p;
-    char* number = p;  // from_chars takes "-" but not "+"
-    bool negative = false;
-    if (p != end && *p == '+') {
-        number = ++p;
-    } else if (p != end && *p == '-') {
-        negative = true;
-        ++p;
-    }
-    // The digits as an integer with a decimal exponent; exact up to 19 digits.
-    std::uint64_t mantissa = 0;
-    const char* const integer_digits = p;
-    while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
-    std::size_t digits = static_cast<std::size_t>(p - integer_digits);
-    std::int64_t exponent = 0;
-    if (p != end && (*p == '.' || *p == ',')) {
-        *p++ = '.';
-        const char* const fraction_digits = p;
-        while (p != end && is_digit(*p)) mantissa = mantissa * 10 + static_cast<unsigned>(*p++ - '0');
-        const std::size_t fraction_length = static_cast<std::size_t>(p - fraction_digits);
-        digits += fraction_length;
-        exponent = -static_cast<std::int64_t>(fraction_length);
-    }
-    if (digits == 0) return nullptr;
-    if (p != end && (*p == 'e' || *p == 'E')) {
-        char* q = p + 1;
-        const bool exponent_negative = q != end && *q == '-';
-        if (q != end && (*q == '+' || *q == '-')) ++q;
-        if (q != end && is_digit(*q)) {
-            int written_exponent = 0;
-            for (; q != end && is_digit(*q); ++q) {
-                if (written_exponent < 100000) written_exponent = written_exponent * 10 + (*q - '0');
-            }
-            exponent += exponent_negative ? -written_exponent : written_exponent;
-            p = q;
-        }
-    }
+double number_value(const ScannedNumber& number) {
     // Exact integer and exact power of ten: one correctly rounded operation
     // gives the correctly rounded value. Everything else goes the long way.
-    if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && exponent >= -22 &&
-        exponent <= 22) {
-        const double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa));
-        value = exponent < 0 ? magnitude / exact_powers_of_ten[-exponent]
-                             : magnitude * exact_powers_of_ten[exponent];
-        if (negative) value = -value;
-        return p;
+    double magnitude;
+    if (number.digit_count <= 19 && number.mantissa <= (std::uint64_t{1} << 53) &&
+        number.exponent >= -22 && number.exponent <= 22) {
+        const double integer = static_cast<double>(static_cast<std::int64_t>(number.mantissa));
+        magnitude = number.exponent < 0 ? integer / exact_powers_of_ten[-number.exponent]
+                                        : integer * exact_powers_of_ten[number.exponent];
+    } else {
+        magnitude = magnitude_the_long_way(number);
     }
-    const std::from_chars_result result = std::from_chars(number, p, value);
-    if (result.ec == std::errc::result_out_of_range) {
-        value = out_of_range_value(integer_digits, digits, exponent, negative);
+    return number.negative ? -magnitude : magnitude;
+}
+
+// Reads a number of the form most lines hold, digits with at most one
+// decimal point and at most a "-" before them, at most 19 digits and no
+// exponent, to the value scan_number and number_value give. False, with p
+// unchanged, for any other.
+bool read_plain_number(const char*& p, double& value) {
+    const char* q = p;
+    const bool negative = *q == '-';
+    if (negative) ++q;
+    std::uint64_t mantissa = 0;
+    const char* const integer_digits = q;
+    q = scan_digits(q, mantissa);
+    auto digit_count = static_cast<std::size_t>(q - integer_digits);
+    std::size_t fraction_length = 0;
+    if (*q == '.' || *q == ',') {
+        const char* const fraction_digits = q + 1;
+        q = scan_digits(fraction_digits, mantissa);
+        fraction_length = static_cast<std::size_t>(q - fraction_digits);
+        digit_count += fraction_length;
     }
-    return p;
+    // 1 to 15 digits are below 2^53 by their count; up to 19 may be.
+    const bool exact_integer =
+        digit_count - 1 < 15 || (digit_count - 1 < 19 && mantissa <= (std::uint64_t{1} << 53));
+    if (!exact_integer || *q == 'e' || *q == 'E') return false;
+    const double magnitude =
+        static_cast<double>(static_cast<std::int64_t>(mantissa)) / exact_powers_of_ten[fraction_length];
+    value = negative ? -magnitude : magnitude;
+    p = q;
+    return true;
+}
+
+// Reads the number at p into value and moves p past it. False when none
+// starts at p.
+bool read_number(const char*& p, const char* end, double& value) {
+    if (read_plain_number(p, value)) return true;
+    ScannedNumber number;
+    if (!scan_number(p, end, number)) return false;
+    value = number_value(number);
+    p = number.end;
+    return true;
+}
+
+// Decodes a line that ends in a line end (see scan_number).
+int decode_terminated_line(const char* p, const char* end, SourceRecord& record) {
+    double* const fields[] = {&record.serial_date, &record.PV, &record.wSP, &record.wOP};
+    int count = 0;
+    while (read_number(p, end, *fields[count])) {
+        if (++count == 4 || *p++ != ';') return count;
+    }
+    return count;
 }
 
 // Moves the unread rest to the front and appends what the file gives.
@@ -181,22 +256,17 @@ bool read_source_line(SourceStream& stream, SourceLine& line) {
     }
 }
 
-int decode_source_line(char* text, std::size_t length, SourceRecord& record) {
-    double* const fields[] = {&record.serial_date, &record.PV, &record.wSP, &record.wOP};
-    char* p = text;
-    char* const end = text + length;
-    for (int count = 0; count < 4; ++count) {
-        if (count > 0) {
-            if (p == end || *p != ';') return count;
-            ++p;
-        }
-        double value;
-        char* const next = scan_number(p, end, value);
-        if (next == nullptr) return count;
-        *fields[count] = value;
-        p = next;
+int decode_source_line(const char* text, std::size_t length, SourceRecord& record) {
+    length = std::min(length, max_decoded_length);
+    char terminated[max_decoded_length + 1];
+    if (length == 0 || text[length - 1] != '\n') {
+        // The last line of a source without a line end, or the start of a
+        // long line: decoded from a copy with a line end.
+        std::memcpy(terminated, text, length);
+        terminated[length++] = '\n';
+        text = terminated;
     }
-    return 4;
+    return decode_terminated_line(text, text + length, record);
 }
 
 }  // namespace tsconv

@@ -32,7 +32,7 @@ struct SourceStream {
 // max_decoded_length, including the line end when it fits. Points into the
 // stream and is valid until the next read.
 struct SourceLine {
-    char* text = nullptr;
+    const char* text = nullptr;
     std::size_t length = 0;
 };
 
@@ -46,8 +46,9 @@ bool read_source_line(SourceStream& stream, SourceLine& line);
 // Scans "number;number;number;number" from the start of the text into the
 // record, field by field, stopping at the first character that does not fit.
 // Returns how many values were stored, 0 to 4; fields not supplied keep their
-// values. A "," counts as a decimal point and is turned into "." in the text.
-// Reads nothing beyond text + length.
-int decode_source_line(char* text, std::size_t length, SourceRecord& record);
+// values. A "," counts as a decimal point. Decodes at most the first
+// max_decoded_length characters and reads nothing beyond them or beyond
+// text + length; the text is not changed.
+int decode_source_line(const char* text, std::size_t length, SourceRecord& record);
 
 }  // namespace tsconv

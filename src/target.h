@@ -12,13 +12,8 @@
 
 namespace tsconv {
 
-// The text last written for one column, reused while the column's value
-// stays the same to the bit (set points rarely change; -0 and 0 differ).
-struct ColumnText {
-    double value = 0.0;
-    char text[32];
-    std::size_t length = 0;  // 0: nothing kept
-};
+// The part of a record line before the seconds.
+constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;
 
 // A buffered writer over the target. Once a write has failed, it writes
 // nothing more and write_failed stays set.
@@ -27,11 +22,10 @@ struct TargetStream {
     std::vector<char> buffer;
     std::size_t used = 0;
     bool write_failed = false;
-    // "DD.MM.YYYY;HH:MM:" of the minute last written: records come many a minute.
+    // The minute last written (none at first: month 0), and its text:
+    // records come many a minute.
     LocalTimestamp minute_shown;
-    char minute_text[17];
-    bool minute_known = false;
-    ColumnText values[3];  // PV, wSP, wOP
+    char minute_text[minute_text_length];
 };
 
 void open_target_stream(TargetStream& stream, std::FILE* file);

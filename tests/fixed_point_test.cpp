@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -115,6 +116,53 @@ TEST(FormatFixed6, MatchesCRuntimePrintf) {
     }
 }
 #endif
+
+TEST(RoundFixed6, FastPathMatchesExactPath) {
+    // Every magnitude the fast path takes, and the ties and near-ties where it
+    // must hand over: the same whole part and millionths as the exact path.
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> magnitude(0.0, 1099512.0);
+    auto check = [](double v) {
+        std::uint64_t whole = 0, exact_whole = 1;
+        std::uint32_t millionths = 0, exact_millionths = 1;
+        ASSERT_EQ(tsconv::round_fixed6(v, whole, millionths), tsconv::round_fixed6_exact(v, exact_whole, exact_millionths));
+        ASSERT_EQ(whole, exact_whole) << std::hexfloat << v;
+        ASSERT_EQ(millionths, exact_millionths) << std::hexfloat << v;
+    };
+    for (int i = 0; i < 300000; ++i) {
+        const double v = magnitude(random);
+        check(v);
+        check(-v);
+        // Near the half of a millionth.
+        const double tie = (std::floor(v * 1e6) + 0.5) / 1e6;
+        check(tie);
+        check(std::nextafter(tie, 0.0));
+        check(std::nextafter(tie, 2e6));
+    }
+    for (double v : {0.0, -0.0, 1099511.0, std::nextafter(1099511.0, 0.0), 1099511.6275, 60.9999995, 59.9999995}) {
+        check(v);
+    }
+}
+
+TEST(WriteDecimal, MatchesToString) {
+    std::vector<std::uint64_t> values = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 123456789,
+                                         18446744073709551615u};
+    for (std::uint64_t power = 1; power < 10000000000000000000u; power *= 10) {
+        values.insert(values.end(), {power - 1, power, power + 1});
+    }
+    std::mt19937_64 random(9);
+    for (int i = 0; i < 10000; ++i) values.push_back(random() >> (random() % 64));
+    for (const std::uint64_t value : values) {
+        const std::string expected = std::to_string(value);
+        char text[tsconv::decimal_max_length];
+        EXPECT_EQ(std::string(text, tsconv::write_decimal(text, value)), expected);
+        const auto millionths = static_cast<std::uint32_t>(value % 1000000);
+        char decimals[8];
+        std::snprintf(decimals, sizeof decimals, ".%06u", static_cast<unsigned>(millionths));
+        char fixed[tsconv::decimal_max_length + 7];
+        EXPECT_EQ(std::string(fixed, tsconv::write_fixed6(fixed, value, millionths)), expected + decimals);
+    }
+}
 
 TEST(RoundFixed6, SplitsWholeAndMillionths) {
     const struct {

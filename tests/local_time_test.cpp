@@ -28,9 +28,10 @@ std::string fixed6(double v) {
 std::string shown(double serial_date, tsconv::LocalTimeCache& cache) {
     tsconv::LocalTimestamp t;
     if (!tsconv::to_local_timestamp(serial_date, cache, t)) return "-";
-    char date[32];
-    std::snprintf(date, sizeof date, "%02d.%02d.%04d;%02d:%02d:", t.day, t.month, t.year, t.hour, t.minute);
-    return date + fixed6(t.second);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.%06u", t.day, t.month, t.year, t.hour, t.minute,
+                  t.second, static_cast<unsigned>(t.millionths));
+    return text;
 }
 
 std::string shown(double serial_date) {
