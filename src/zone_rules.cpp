@@ -40,18 +40,6 @@ std::int64_t days_from_civil(std::int64_t year, int month, int day) {
 
 std::int64_t year_start(std::int64_t year) { return days_from_civil(year, 1, 1) * seconds_per_day; }
 
-// The UTC year of an instant, held to the years 0 to 10000: only those are converted.
-std::int64_t year_of(std::int64_t t) {
-    std::int64_t low = 0;
-    std::int64_t high = 10000;
-    while (low < high) {
-        const std::int64_t middle = (low + high + 1) / 2;
-        if (year_start(middle) <= t) low = middle;
-        else high = middle - 1;
-    }
-    return low;
-}
-
 // POSIX TZ strings, as glibc reads and applies them -----------------------
 
 // The day of a change and its local clock time.
@@ -221,7 +209,9 @@ void append_rule_changes(const PosixZone& zone, std::int64_t first_year, std::in
 // weekdays every 400 years, so 400 years past 1970 (with its odd years before)
 // show every gap there is.
 void append_rule_changes(const PosixZone& zone, std::int64_t from, Instants& out) {
-    const std::int64_t first_year = from == INT64_MIN ? 1969 : year_of(from);
+    // From the year of `from` or one or two before, in the years 0 to 10000 (only those are converted).
+    const std::int64_t first_year =
+        from == INT64_MIN ? 1969 : std::clamp<std::int64_t>(1968 + from / (146097 * seconds_per_day / 400), 0, 10000);
     append_rule_changes(zone, first_year, std::max<std::int64_t>(first_year, 1969) + 401, from, out);
 }
 
@@ -428,8 +418,11 @@ bool read_start(const std::string& path, std::string& bytes) {
     bytes.clear();
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
-    bytes.resize(max_zone_file + 1);
-    bytes.resize(std::fread(&bytes[0], 1, bytes.size(), file));
+    char block[4096];
+    std::size_t got = 0;
+    while (bytes.size() <= max_zone_file && (got = std::fread(block, 1, sizeof block, file)) > 0) {
+        bytes.append(block, got);
+    }
     std::fclose(file);
     return true;
 }
