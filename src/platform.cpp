@@ -30,6 +30,33 @@ bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
     return _localtime64_s(&out, &t) == 0;
 }
 
+namespace {
+
+ZoneChange zone_change(const SYSTEMTIME& rule) {
+    ZoneChange change;
+    change.year = rule.wYear;
+    change.month = rule.wMonth;
+    change.week = rule.wDay;
+    change.day_of_week = rule.wDayOfWeek;
+    change.hour = rule.wHour;
+    change.minute = rule.wMinute;
+    change.second = rule.wSecond;
+    return change;
+}
+
+}  // namespace
+
+bool system_zone(SystemZone& out) {
+    TIME_ZONE_INFORMATION info;
+    if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) return false;
+    out.bias = static_cast<int>(info.Bias);
+    out.standard_bias = static_cast<int>(info.StandardBias);
+    out.daylight_bias = static_cast<int>(info.DaylightBias);
+    out.standard_start = zone_change(info.StandardDate);
+    out.daylight_start = zone_change(info.DaylightDate);
+    return true;
+}
+
 std::FILE* open_source(const char* path) { return unbuffered(std::fopen(path, "rb")); }
 
 std::FILE* open_target(const char* path) { return unbuffered(std::fopen(path, "wb")); }
