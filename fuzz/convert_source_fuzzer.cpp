@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "output_check.h"
-#include "platform.h"
+#include "local_time.h"
 #include "run.h"
 
 namespace {
@@ -225,7 +225,7 @@ void check_across_block_boundary(std::string_view source, const Outcome& outcome
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // A zone with daylight-saving time that needs no time-zone database.
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tsconv::platform::init_local_time();
+    tsconv::init_local_time();
     return 0;
 }
 

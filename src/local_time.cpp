@@ -5,6 +5,7 @@
 
 #include "fixed_point.h"
 #include "platform.h"
+#include "zone_rules.h"
 
 namespace tsconv {
 
@@ -15,6 +16,10 @@ constexpr std::int64_t seconds_per_day = 86400;
 
 // Far beyond the years 1 to 9999 either way; keeps the arithmetic in range.
 constexpr double max_seconds_magnitude = 1e12;
+
+// cache_probe_span where the zone in use is shown to keep each offset longer,
+// else 0: the cached stretch is never pushed.
+std::int64_t probe_span = 0;
 
 // Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
 std::int64_t days_from_civil(std::int64_t year, int month, int day) {
@@ -96,10 +101,10 @@ bool extend_cache(LocalTimeCache& cache, std::int64_t probe) {
 // True when the stretch then covers t.
 bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     const bool empty = cache.first > cache.last;
-    const bool just_after = !empty && t > cache.last && t - cache.last <= cache_probe_span;
-    const bool just_before = !empty && t < cache.first && cache.first - t <= cache_probe_span;
-    if (just_after) return extend_cache(cache, cache.last + cache_probe_span);
-    if (just_before) return extend_cache(cache, cache.first - cache_probe_span);
+    const bool just_after = !empty && t > cache.last && t - cache.last <= probe_span;
+    const bool just_before = !empty && t < cache.first && cache.first - t <= probe_span;
+    if (just_after) return extend_cache(cache, cache.last + probe_span);
+    if (just_before) return extend_cache(cache, cache.first - probe_span);
     return false;
 }
 
@@ -129,6 +134,11 @@ bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
 }
 
 }  // namespace
+
+void init_local_time() {
+    platform::init_local_time();
+    probe_span = shortest_offset_period() > cache_probe_span ? cache_probe_span : 0;
+}
 
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out) {
     // Three steps, each rounded to a double: days since 1970-01-01, the same in

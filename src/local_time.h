@@ -35,10 +35,18 @@ struct LocalTimeCache {
     LocalTimestamp minute;
 };
 
-// How far the cached stretch is pushed ahead (or back) with one breakdown. The
-// shortest time any zone of the time-zone database keeps one offset is days,
-// so one offset at both ends of this span holds all the way between.
+// How far the cached stretch is pushed ahead (or back) with one breakdown: one
+// offset at both ends of this span holds all the way between where the zone
+// cannot change its offset twice within it. Every zone of the time-zone
+// database keeps each offset for days, but a TZ rule may give one minutes.
 constexpr std::int64_t cache_probe_span = 900;
+
+// Reads the zone in use (TZ or the system's, as the platform's breakdown
+// applies it) and decides whether the cached stretch may be pushed a probe
+// span at a time: only where the zone is shown to keep each offset longer.
+// Elsewhere every second of a record gets a breakdown of its own. Call before
+// converting, and again after the zone has changed.
+void init_local_time();
 
 // Converts a serial date (days since 1899-12-30 on a clock two hours ahead of
 // UTC). False when the time stamp is not convertible: not finite, beyond what

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "local_time.h"
 #include "platform.h"
 #include "run.h"
 
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     const char* const source_path = argv[1];
     const char* const target_path = argv[3];
 
-    platform::init_local_time();
+    tsconv::init_local_time();
     std::FILE* const source = platform::open_source(source_path);
     if (source == nullptr) {
         std::printf("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_path);

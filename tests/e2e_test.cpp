@@ -202,6 +202,31 @@ TEST(Conversion, TimeZones) {
     }
 }
 
+TEST(Conversion, EachRecordAsIfConvertedAlone) {
+    // A record's local time never depends on the records before it, also in a
+    // zone whose daylight saving lasts ten minutes (12:00 to 12:10 UTC on
+    // 10.04.2023): 11:58, 12:05, 12:09, 12:11, 12:05 and 11:58 UTC.
+    const std::vector<std::string> lines = {
+        "45026,581944444442;0;0;0\n", "45026,586805555555;1;2;3\n", "45026,589583333333;4;5;6\n",
+        "45026,590972222222;7;8;9\n", "45026,586805555555;1;2;3\n", "45026,581944444442;0;0;0\n"};
+    for (const char* zone : {"AAA0BBB,J100/12,J100/13:10", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
+        std::string source;
+        std::string alone = header;
+        for (const std::string& line : lines) {
+            source += line;
+            alone += convert(line, zone).target.substr(header.size());
+        }
+        const Conversion together = convert(source, zone);
+        expect_silent_success(together.result);
+        EXPECT_EQ(together.target, alone) << zone;
+    }
+#ifndef _WIN32
+    EXPECT_EQ(convert(lines[0] + lines[1], "AAA0BBB,J100/12,J100/13:10").target,
+              header + "10.04.2023;11:58:0.000000;0.000000;0.000000;0.000000\r\n"
+                       "10.04.2023;13:05:0.000000;1.000000;2.000000;3.000000\r\n");
+#endif
+}
+
 TEST(Conversion, SummerAndWinterInEuropeBerlin) {
     if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
     const Conversion conversion = convert("45122,5;1;2;3\n45245,5;1;2;3\n", "Europe/Berlin");
