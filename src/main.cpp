@@ -12,6 +12,9 @@ int main(int argc, char** argv) {
     using tsconv::ConversionResult;
     namespace platform = tsconv::platform;
 
+    // Before anything else, so that no file of the run takes a standard
+    // descriptor and no message goes astray.
+    if (!platform::prepare_process()) return -1;
     if (argc <= 3) {
         std::printf("Programmaufruf: %s <Quelldatei> dummy <Zieldatei>\n",
                     argc > 0 && argv[0] != nullptr ? argv[0] : "tsconv");

@@ -4,8 +4,13 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #endif
 
 namespace tsconv::platform {
@@ -22,6 +27,11 @@ std::FILE* unbuffered(std::FILE* file) {
 }  // namespace
 
 #ifdef _WIN32
+
+// The C runtime keeps descriptors 0 to 2 for the standard streams even where
+// they have no handle, so no file gets one; and Windows has neither SIGPIPE
+// nor file-size limits.
+bool prepare_process() { return true; }
 
 void init_local_time() { _tzset(); }
 
@@ -86,7 +96,24 @@ bool is_same_file(std::FILE* source, const char* target_path) {
            source_info.nFileIndexLow == target_info.nFileIndexLow;
 }
 
+bool truncate_file(std::FILE* file, std::uint64_t size) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+           _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
+}
+
 #else
+
+bool prepare_process() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is this one.
+        if (open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY) != descriptor) return false;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    return true;
+}
 
 void init_local_time() { tzset(); }
 
@@ -115,9 +142,14 @@ bool is_same_file(std::FILE* source, const char* target_path) {
     struct stat target_info;
     if (fstat(fileno(source), &source_info) != 0) return false;
     if (stat(target_path, &target_info) != 0) return false;  // no target yet
-    // Only a regular file loses its content when opened for writing.
-    return S_ISREG(source_info.st_mode) && source_info.st_dev == target_info.st_dev &&
+    return !S_ISCHR(source_info.st_mode) && source_info.st_dev == target_info.st_dev &&
            source_info.st_ino == target_info.st_ino;
+}
+
+bool truncate_file(std::FILE* file, std::uint64_t size) {
+    struct stat info;
+    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) &&
+           ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }
 
 #endif

@@ -1,14 +1,22 @@
 #pragma once
 
-// The few things that differ between POSIX and Windows: the local-time
-// breakdown and the Windows system zone, opening files, and telling whether
-// two paths name one file.
+// The few things that differ between POSIX and Windows: setting up the
+// process, the local-time breakdown and the Windows system zone, opening and
+// cutting files, and telling whether two paths name one file.
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 
 namespace tsconv::platform {
+
+// Makes the process safe from how it was started, before any file is opened.
+// A closed standard descriptor (0, 1 or 2) is opened on the null device, so
+// that no file of the run takes its number: warnings for standard error would
+// land in the target. A write to a pipe whose reader has left, or beyond a
+// file-size limit, fails with an error the run reports, instead of ending the
+// process. False when the null device cannot be opened.
+bool prepare_process();
 
 // Reads the time-zone settings (TZ or the system's) once, before any breakdown.
 void init_local_time();
@@ -53,8 +61,14 @@ std::FILE* open_source(const char* path);
 // Creates or truncates the target, for writing bytes as given.
 std::FILE* open_target(const char* path);
 
-// True when the target path names the already open source file (also through a
-// link), so that opening the target would truncate the source.
+// Cuts a regular file back to its first size bytes. False where the file is no
+// regular file or cannot be cut.
+bool truncate_file(std::FILE* file, std::uint64_t size);
+
+// True when the target path names the already open source (also through a
+// link), where writing it while reading would lose data or wait for ever: a
+// regular file would be truncated, a FIFO, pipe or socket would never end. A
+// character device such as /dev/null is not refused.
 bool is_same_file(std::FILE* source, const char* target_path);
 
 }  // namespace tsconv::platform

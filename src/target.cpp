@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fixed_point.h"
+#include "platform.h"
 
 namespace tsconv {
 
@@ -18,14 +19,26 @@ constexpr std::size_t max_seconds_length = 9;
 constexpr std::size_t max_record_length =
     minute_text_length + max_seconds_length + 3 * (1 + fixed6_max_length) + sizeof "\r\n" - 1;
 
+// After a failed write the file may end inside a line: cut it back to the
+// last line end it received, so that it ends with a complete record. A pipe
+// or device cannot be cut.
+void keep_complete_lines(TargetStream& stream, std::size_t handed_over) {
+    std::size_t complete = handed_over;
+    while (complete > 0 && stream.buffer[complete - 1] != '\n') --complete;
+    platform::truncate_file(stream.file, stream.written + complete);
+}
+
 void write_buffered(TargetStream& stream) {
     if (stream.used == 0 || stream.write_failed) {
         stream.used = 0;
         return;
     }
-    if (std::fwrite(stream.buffer.data(), 1, stream.used, stream.file) != stream.used) {
+    const std::size_t handed_over = std::fwrite(stream.buffer.data(), 1, stream.used, stream.file);
+    if (handed_over != stream.used) {
         stream.write_failed = true;
+        keep_complete_lines(stream, handed_over);
     }
+    stream.written += handed_over;
     stream.used = 0;
 }
 
@@ -60,6 +73,7 @@ void open_target_stream(TargetStream& stream, std::FILE* file) {
     stream.file = file;
     stream.buffer.assign(write_block_size, '\0');
     stream.used = 0;
+    stream.written = 0;
     stream.write_failed = false;
     stream.minute_shown = LocalTimestamp{};  // month 0: no record's minute
 }

@@ -4,6 +4,7 @@
 // line, each ending in CR LF as stored, whatever the platform.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -16,11 +17,13 @@ namespace tsconv {
 constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;
 
 // A buffered writer over the target. Once a write has failed, it writes
-// nothing more and write_failed stays set.
+// nothing more and write_failed stays set, and a target that is a regular
+// file is cut back to its last complete line.
 struct TargetStream {
     std::FILE* file = nullptr;
-    std::vector<char> buffer;
+    std::vector<char> buffer;  // whole lines only
     std::size_t used = 0;
+    std::uint64_t written = 0;  // bytes handed to the file so far
     bool write_failed = false;
     // The minute last written (none at first: month 0), and its text:
     // records come many a minute.

@@ -6,6 +6,10 @@
 // The device is a small tmpfs mounted here (where mounting is allowed, as
 // for root) or /dev/full; read and close failures come from the kernel's
 // answers, changed by tsconv_fault_inject through ptrace.
+//
+// And when the world around it is hostile: standard descriptors closed, a
+// pipe whose reader leaves, a file-size limit, one FIFO or pipe as both
+// source and target. These start the binary from bash, which sets the scene.
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -66,6 +70,21 @@ CommandResult tsconv_with_fault(const std::vector<std::string>& fault, const std
     std::vector<std::string> arguments = fault;
     arguments.insert(arguments.end(), {"--", TSCONV_BINARY, source, "dummy", target});
     return tsconv_test::run_command(TSCONV_FAULT_INJECT, arguments);
+}
+
+// Runs a bash script with $0 the tsconv binary and $1... the arguments.
+CommandResult tsconv_in_bash(const std::string& script, const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = {"-c", script, TSCONV_BINARY};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return tsconv_test::run_command("/bin/bash", words);
+}
+
+// After a failed write the target holds the start of the full target, cut
+// after a complete record line, never inside one.
+void expect_cut_after_a_line(const std::string& kept, const std::string& full_target, const std::string& what) {
+    EXPECT_TRUE(starts_with(full_target, kept)) << what;
+    EXPECT_TRUE(kept.empty() || (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0))
+        << what << ": ends in " << kept.substr(kept.size() < 20 ? 0 : kept.size() - 20);
 }
 
 // A tmpfs of the given size at folder, unmounted again at the end.
@@ -187,7 +206,7 @@ TEST(FaultInjection, TargetDeviceFillsUpPartWay) {
     EXPECT_EQ(result.err, "");
     // What fitted stays: the start of the full target, most of the device.
     const std::string kept = read_file(target);
-    EXPECT_TRUE(starts_with(full_target, kept));
+    expect_cut_after_a_line(kept, full_target, "1 MiB device");
     EXPECT_LE(kept.size(), 1024u * 1024);
     EXPECT_GE(kept.size(), 512u * 1024);
     std::printf("1 MiB device: %zu of %zu target bytes kept\n", kept.size(), full_target.size());
@@ -230,6 +249,121 @@ TEST(FaultInjection, ClosingTheTargetFails) {
     EXPECT_EQ(result.out, write_failed(target));
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(read_file(target), converted(folder, records));
+}
+
+TEST(HostileEnvironment, ClosedStandardDescriptors) {
+    // No file of the run may take descriptor 0, 1 or 2: the warning for line
+    // 2 must not land in the target.
+    tsconv_test::set_time_zone("UTC0");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    const std::string target = folder + "/target.csv";
+    write_file(source, "45000,5;1;2;3\n1e400;4;5;6\n45001;7;8;9\n");
+    const std::string records = std::string(tsconv_test::target_header) +
+                                "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n";
+    for (const std::string closed : {">&- 2>&-", "<&- >&- 2>&-", "2>&-", "<&- >&-", "<&-"}) {
+        std::remove(target.c_str());
+        const CommandResult result = tsconv_in_bash("exec \"$0\" \"$1\" dummy \"$2\" " + closed, {source, target});
+        EXPECT_EQ(result.status, 0) << closed;
+        EXPECT_EQ(read_file(target), records) << closed;
+        if (closed.find("2>&-") == std::string::npos) {
+            EXPECT_EQ(result.err, tsconv_test::skipped_warning(2)) << closed;
+        }
+    }
+}
+
+TEST(HostileEnvironment, TargetPipeWhoseReaderLeaves) {
+    // The reader takes ten bytes and leaves: the next write fails, which is
+    // reported like any failed write, not a death by SIGPIPE.
+    tsconv_test::set_time_zone("UTC0");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    write_file(source, records_source(100000));
+    const struct {
+        const char* name;
+        std::string target;
+        std::string script;
+    } cases[] = {
+        {"FIFO", folder + "/fifo", "mkfifo \"$2\"; head -c 10 \"$2\" >/dev/null & exec \"$0\" \"$1\" dummy \"$2\""},
+        {"pipe", "/dev/fd/3",
+         "exec 4>&1; \"$0\" \"$1\" dummy \"$2\" 3>&1 >&4 | head -c 10 >/dev/null; exit \"${PIPESTATUS[0]}\""},
+    };
+    for (const auto& c : cases) {
+        const CommandResult result = tsconv_in_bash(c.script, {source, c.target});
+        EXPECT_EQ(result.status, failure_status) << c.name;
+        EXPECT_EQ(result.out, write_failed(c.target)) << c.name;
+    }
+}
+
+TEST(HostileEnvironment, WarningPipeWhoseReaderLeaves) {
+    // Warnings are a side channel: when nobody reads them any more, the
+    // conversion still goes on to the end.
+    tsconv_test::set_time_zone("UTC0");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    std::string content;
+    for (int i = 0; i < 30000; ++i) content += "45000;" + std::to_string(i) + "\n1e400;1;2;3\n";
+    write_file(source, content);
+    const CommandResult reference = tsconv(source, folder + "/reference.csv");
+    ASSERT_GT(reference.err.size(), 1000000u);
+    const CommandResult result = tsconv_in_bash(
+        "exec 4>&1; \"$0\" \"$1\" dummy \"$2\" 2>&1 >&4 | head -c 10 >/dev/null; exit \"${PIPESTATUS[0]}\"",
+        {source, folder + "/target.csv"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(read_file(folder + "/target.csv") == read_file(folder + "/reference.csv"));
+}
+
+TEST(HostileEnvironment, FileSizeLimit) {
+    // Under ulimit -f a write beyond the limit fails (instead of SIGXFSZ
+    // killing the run), and the target is cut back to its last whole line.
+    tsconv_test::set_time_zone("UTC0");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    const std::string target = folder + "/target.csv";
+    const std::string records = records_source(10000);
+    write_file(source, records);
+    const std::string full_target = converted(folder, records);
+    for (const std::string limit : {"ulimit -f 100", "ulimit -f 103", "trap '' XFSZ; ulimit -f 103"}) {
+        const CommandResult result = tsconv_in_bash(limit + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, target});
+        EXPECT_EQ(result.status, failure_status) << limit;
+        EXPECT_EQ(result.out, write_failed(target)) << limit;
+        const std::string kept = read_file(target);
+        expect_cut_after_a_line(kept, full_target, limit);
+        EXPECT_LE(kept.size(), 103u * 1024) << limit;
+        EXPECT_GE(kept.size(), 99u * 1024) << limit;
+    }
+}
+
+TEST(HostileEnvironment, SameFifoOrPipeAsSourceAndTarget) {
+    // Reading and writing one FIFO or pipe at once would wait for ever for
+    // the source to end: refused like the same regular file. A character
+    // device such as /dev/null as both is harmless and allowed.
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string fifo = folder + "/fifo";
+    const std::string is_source = "> ist die Quelldatei!\n";
+    const struct {
+        const char* name;
+        std::string target;
+        std::string script;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"FIFO", fifo,
+         "mkfifo \"$1\"; (timeout 10 bash -c 'printf \"45000;1;2;3\\n\" >\"$0\"' \"$1\" &); "
+         "exec timeout 10 \"$0\" \"$1\" dummy \"$1\"",
+         failure_status, "Zieldatei <" + fifo + is_source},
+        {"pipe", "/dev/stdin",
+         "printf '45000;1;2;3\\n' | timeout 10 \"$0\" \"$1\" dummy \"$1\"; exit \"${PIPESTATUS[1]}\"",
+         failure_status, "Zieldatei </dev/stdin" + is_source},
+        {"character device", "/dev/null", "exec timeout 10 \"$0\" \"$1\" dummy \"$1\"", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const CommandResult result = tsconv_in_bash(c.script, {c.target});
+        EXPECT_EQ(result.status, c.status) << c.name;
+        EXPECT_EQ(result.out, c.out) << c.name;
+    }
 }
 
 }  // namespace
