@@ -6,11 +6,13 @@
 #include <cstring>
 #include <limits>
 
+#include "io_block.h"
+
 namespace tsconv {
 
-namespace {
+static_assert(io_block_size > max_decoded_length, "a block holds the decoded part of a line");
 
-constexpr std::size_t read_block_size = 256 * 1024;
+namespace {
 
 // White space as the C locale's isspace knows it.
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -218,7 +220,7 @@ void pass_over_byte_order_mark(SourceStream& stream) {
 
 void open_source_stream(SourceStream& stream, std::FILE* file) {
     stream.file = file;
-    stream.buffer.assign(read_block_size, '\0');
+    stream.buffer.assign(io_block_size, '\0');
     stream.begin = stream.end = 0;
     stream.at_end = stream.read_failed = stream.start_checked = false;
 }

@@ -3,13 +3,13 @@
 #include <cstring>
 
 #include "fixed_point.h"
+#include "io_block.h"
 #include "platform.h"
 
 namespace tsconv {
 
 namespace {
 
-constexpr std::size_t write_block_size = 256 * 1024;
 
 constexpr char header[] = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
 
@@ -18,6 +18,7 @@ constexpr std::size_t max_seconds_length = 9;
 
 constexpr std::size_t max_record_length =
     minute_text_length + max_seconds_length + 3 * (1 + fixed6_max_length) + sizeof "\r\n" - 1;
+static_assert(io_block_size >= max_record_length, "a block holds the longest record line");
 
 // After a failed write the file may end inside a line: cut it back to the
 // last line end it received, so that it ends with a complete record. A pipe
@@ -71,7 +72,7 @@ void write_minute(char* out, const LocalTimestamp& time) {
 
 void open_target_stream(TargetStream& stream, std::FILE* file) {
     stream.file = file;
-    stream.buffer.assign(write_block_size, '\0');
+    stream.buffer.assign(io_block_size, '\0');
     stream.used = 0;
     stream.written = 0;
     stream.write_failed = false;
