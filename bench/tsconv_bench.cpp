@@ -1,5 +1,6 @@
 // Times tsconv against the floor of any converter: a one-pass byte translation
-// (tr , .) of the same source. Runs the two alternately, prints medians, and
+// (tr , .) of the same source. Runs them alternately (tsconv in each zone asked
+// for, and another build to compare where one is given), prints medians, and
 // the peak resident memory of tsconv on a small and a four times larger source.
 
 #include <fcntl.h>
@@ -27,6 +28,8 @@ struct Options {
     long large_lines = 8000000;
     int runs = 5;
     std::string tsconv = TSCONV_BINARY;
+    std::string compare;  // another build, timed the same way
+    std::vector<std::string> zones;  // Europe/Berlin unless given
     std::string folder = "/tmp/tsconv-bench";
 };
 
@@ -107,6 +110,22 @@ long tsconv_peak_kib(const Options& options, const std::string& source) {
     return run({options.tsconv, source, "dummy", options.folder + "/target.csv"}, "", "/dev/null").peak_kib;
 }
 
+// One program timed in every round: tsconv of one build in one zone, or the floor.
+struct Contender {
+    std::string label;
+    std::vector<std::string> command;
+    std::string input;  // standard input, for the floor
+    std::string output;
+    std::string zone;
+    std::vector<double> seconds;
+    long peak_kib = 0;
+};
+
+void print_row(const char* label, double seconds, double lines, double megabytes, double floor) {
+    std::printf("%-42s %8.3f %12.0f %8.1f %8.1f %6.2f\n", label, seconds, lines / seconds, megabytes / seconds,
+                seconds / lines * 1e9, seconds / floor);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,51 +136,62 @@ int main(int argc, char** argv) {
         else if (name == "--large-lines") options.large_lines = std::atol(argv[i + 1]);
         else if (name == "--runs") options.runs = std::atoi(argv[i + 1]);
         else if (name == "--tsconv") options.tsconv = argv[i + 1];
+        else if (name == "--compare") options.compare = argv[i + 1];
+        else if (name == "--zone") options.zones.push_back(argv[i + 1]);
         else if (name == "--folder") options.folder = argv[i + 1];
         else {
             std::fprintf(stderr,
-                         "usage: %s [--lines N] [--large-lines N] [--runs N] [--tsconv PATH] [--folder DIR]\n",
+                         "usage: %s [--lines N] [--large-lines N] [--runs N] [--tsconv PATH] [--compare PATH]\n"
+                         "       [--zone TZ]... [--folder DIR]\n",
                          argv[0]);
             return 2;
         }
     }
+    if (options.zones.empty()) options.zones.push_back("Europe/Berlin");
     mkdir(options.folder.c_str(), 0755);
-    setenv("TZ", "Europe/Berlin", 1);
     const std::string source = options.folder + "/source.csv";
+    const std::string target = options.folder + "/target.csv";
     write_source(source, options.lines);
     const double megabytes = static_cast<double>(file_size(source)) / 1e6;
-    std::printf("source: %ld lines, %.1f MB, TZ=Europe/Berlin\n", options.lines, megabytes);
+    std::printf("source: %ld lines, %.1f MB\n", options.lines, megabytes);
 
-    std::vector<double> tsconv_seconds;
-    std::vector<double> floor_seconds;
-    long peak_kib = 0;
-    for (int i = 0; i < options.runs; ++i) {
-        const RunResult converted =
-            run({options.tsconv, source, "dummy", options.folder + "/target.csv"}, "", "/dev/null");
-        tsconv_seconds.push_back(converted.seconds);
-        peak_kib = std::max(peak_kib, converted.peak_kib);
-        floor_seconds.push_back(run({"tr", ",", "."}, source, options.folder + "/floor.csv").seconds);
+    std::vector<Contender> contenders;
+    for (const std::string& build : {options.tsconv, options.compare}) {
+        if (build.empty()) continue;
+        for (const std::string& zone : options.zones) {
+            const std::string label = (build == options.tsconv ? "tsconv" : "compared") + std::string(" TZ=") + zone;
+            contenders.push_back({label, {build, source, "dummy", target}, "", "/dev/null", zone, {}, 0});
+        }
     }
-    const double tsconv_median = median(tsconv_seconds);
-    const double floor_median = median(floor_seconds);
+    contenders.push_back({"floor (tr , .)", {"tr", ",", "."}, source, options.folder + "/floor.csv", "", {}, 0});
+    for (int i = 0; i < options.runs; ++i) {
+        for (Contender& contender : contenders) {
+            if (!contender.zone.empty()) setenv("TZ", contender.zone.c_str(), 1);
+            const RunResult result = run(contender.command, contender.input, contender.output);
+            contender.seconds.push_back(result.seconds);
+            contender.peak_kib = std::max(contender.peak_kib, result.peak_kib);
+        }
+    }
+
     const double lines = static_cast<double>(options.lines);
-    std::printf("%-8s %10s %14s %10s %10s\n", "", "wall s", "lines/s", "MB/s", "ns/line");
-    std::printf("%-8s %10.3f %14.0f %10.1f %10.1f\n", "tsconv", tsconv_median, lines / tsconv_median,
-                megabytes / tsconv_median, tsconv_median / lines * 1e9);
-    std::printf("%-8s %10.3f %14.0f %10.1f %10.1f\n", "floor", floor_median, lines / floor_median,
-                megabytes / floor_median, floor_median / lines * 1e9);
-    std::printf("ratio tsconv / floor: %.2f (medians of %d alternating runs)\n", tsconv_median / floor_median,
-                options.runs);
-    std::printf("peak resident memory of tsconv, %ld lines: %.1f MiB\n", options.lines, peak_kib / 1024.0);
+    const double floor_median = median(contenders.back().seconds);
+    std::printf("medians of %d alternating runs\n", options.runs);
+    std::printf("%-42s %8s %12s %8s %8s %6s\n", "", "wall s", "lines/s", "MB/s", "ns/line", "/floor");
+    for (const Contender& contender : contenders) {
+        print_row(contender.label.c_str(), median(contender.seconds), lines, megabytes, floor_median);
+    }
+    std::printf("peak resident memory of tsconv, %ld lines: %.1f MiB\n", options.lines,
+                contenders.front().peak_kib / 1024.0);
 
     if (options.large_lines > 0) {
         const std::string large = options.folder + "/large.csv";
         write_source(large, options.large_lines);
+        setenv("TZ", options.zones.front().c_str(), 1);
         std::printf("peak resident memory of tsconv, %ld lines: %.1f MiB\n", options.large_lines,
                     tsconv_peak_kib(options, large) / 1024.0);
         std::remove(large.c_str());
     }
-    std::remove((options.folder + "/target.csv").c_str());
+    std::remove(target.c_str());
     std::remove((options.folder + "/floor.csv").c_str());
     return 0;
 }
