@@ -123,55 +123,116 @@ double number_value(const ScannedNumber& number) {
     return number.negative ? -magnitude : magnitude;
 }
 
+// Eight characters as one word, the first in the lowest byte, so that short
+// texts are moved and masked whole.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "words of eight characters are taken in little-endian byte order"
+#endif
+std::uint64_t load_word(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
+
+constexpr std::uint64_t eight_zeros = 0x3030303030303030;  // "00000000"
+
+// The digits of a plain decimal, as read_plain_number found them.
+struct PlainDigits {
+    bool negative = false;
+    const char* integer_digits = nullptr;
+    std::size_t integer_length = 0;
+    const char* fraction_digits = nullptr;
+    std::size_t fraction_length = 0;
+};
+
+// A plain decimal of at most eight integer digits and six decimals shows as
+// its own digits, padded with zeros to six decimals: its double lies within
+// 2^-27 of it (half a unit in the last place below 2^27), far less than half
+// a millionth, so rounding the double to six decimals gives the decimal back.
+// A leading zero other than a lone "0" is not shown, so such a number gets
+// no text, nor does any longer one.
+void take_value_text(const PlainDigits& number, ValueText& shown) {
+    const bool short_enough = number.integer_length <= 8 && number.fraction_length <= 6;
+    const bool leading_zero = number.integer_length > 1 && number.integer_digits[0] == '0';
+    if (!short_enough || leading_zero) {
+        shown.length = 0;
+        return;
+    }
+    char* t = shown.text;
+    *t = '-';
+    t += number.negative ? 1 : 0;
+    if (number.integer_length == 0) {
+        *t++ = '0';  // ",5" shows as "0.500000"
+    } else {
+        store_word(t, load_word(number.integer_digits));
+        t += number.integer_length;
+    }
+    *t = '.';
+    // The decimals read, then zeros.
+    const std::uint64_t decimals_read = (std::uint64_t{1} << (8 * number.fraction_length)) - 1;
+    store_word(t + 1, (load_word(number.fraction_digits) & decimals_read) | (eight_zeros & ~decimals_read));
+    shown.length = static_cast<unsigned char>(t + 7 - shown.text);
+}
+
 // Reads a number of the form most lines hold, digits with at most one
 // decimal point and at most a "-" before them, at most 19 digits and no
-// exponent, to the value scan_number and number_value give. False, with p
-// unchanged, for any other.
-bool read_plain_number(const char*& p, double& value) {
+// exponent, to the value scan_number and number_value give, and when shown
+// is given, its text. False, with p unchanged, for any other.
+bool read_plain_number(const char*& p, double& value, ValueText* shown) {
+    PlainDigits number;
     const char* q = p;
-    const bool negative = *q == '-';
-    if (negative) ++q;
+    number.negative = *q == '-';
+    if (number.negative) ++q;
     std::uint64_t mantissa = 0;
-    const char* const integer_digits = q;
+    number.integer_digits = q;
     q = scan_digits(q, mantissa);
-    auto digit_count = static_cast<std::size_t>(q - integer_digits);
-    std::size_t fraction_length = 0;
+    number.integer_length = static_cast<std::size_t>(q - number.integer_digits);
+    number.fraction_digits = q;  // no decimals: none are read from here
     if (*q == '.' || *q == ',') {
-        const char* const fraction_digits = q + 1;
-        q = scan_digits(fraction_digits, mantissa);
-        fraction_length = static_cast<std::size_t>(q - fraction_digits);
-        digit_count += fraction_length;
+        number.fraction_digits = q + 1;
+        q = scan_digits(number.fraction_digits, mantissa);
+        number.fraction_length = static_cast<std::size_t>(q - number.fraction_digits);
     }
+    const std::size_t digit_count = number.integer_length + number.fraction_length;
     // 1 to 15 digits are below 2^53 by their count; up to 19 may be.
     const bool exact_integer =
         digit_count - 1 < 15 || (digit_count - 1 < 19 && mantissa <= (std::uint64_t{1} << 53));
     if (!exact_integer || *q == 'e' || *q == 'E') return false;
-    const double magnitude =
-        static_cast<double>(static_cast<std::int64_t>(mantissa)) / exact_powers_of_ten[fraction_length];
-    value = negative ? -magnitude : magnitude;
+    const double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa)) /
+                             exact_powers_of_ten[number.fraction_length];
+    value = number.negative ? -magnitude : magnitude;
+    if (shown != nullptr) take_value_text(number, *shown);
     p = q;
     return true;
 }
 
-// Reads the number at p into value and moves p past it. False when none
-// starts at p.
-bool read_number(const char*& p, const char* end, double& value) {
-    if (read_plain_number(p, value)) return true;
+// Any number but the plain form: scanned in full, then converted. Kept out of
+// line, so that read_number inlines where it is used.
+[[gnu::noinline]] bool read_any_number(const char*& p, const char* end, double& value, ValueText* shown) {
     ScannedNumber number;
     if (!scan_number(p, end, number)) return false;
     value = number_value(number);
+    if (shown != nullptr) shown->length = 0;
     p = number.end;
     return true;
 }
 
+// Reads the number at p into value and moves p past it, and when shown is
+// given, the value's text where it can be taken from the digits. False when
+// no number starts at p.
+inline bool read_number(const char*& p, const char* end, double& value, ValueText* shown) {
+    return read_plain_number(p, value, shown) || read_any_number(p, end, value, shown);
+}
+
 // Decodes a line that ends in a line end (see scan_number).
 int decode_terminated_line(const char* p, const char* end, SourceRecord& record) {
-    double* const fields[] = {&record.serial_date, &record.PV, &record.wSP, &record.wOP};
-    int count = 0;
-    while (read_number(p, end, *fields[count])) {
-        if (++count == 4 || *p++ != ';') return count;
-    }
-    return count;
+    if (!read_number(p, end, record.serial_date, nullptr)) return 0;
+    if (*p++ != ';' || !read_number(p, end, record.PV, &record.PV_text)) return 1;
+    if (*p++ != ';' || !read_number(p, end, record.wSP, &record.wSP_text)) return 2;
+    if (*p++ != ';' || !read_number(p, end, record.wOP, &record.wOP_text)) return 3;
+    return 4;
 }
 
 // Moves the unread rest to the front and appends what the file gives.
@@ -183,9 +244,9 @@ bool refill(SourceStream& stream) {
     stream.begin = 0;
     stream.end = unread;
     const std::size_t got =
-        std::fread(stream.buffer.data() + unread, 1, stream.buffer.size() - unread, stream.file);
+        std::fread(stream.buffer.data() + unread, 1, io_block_size - unread, stream.file);
     stream.end += got;
-    if (got < stream.buffer.size() - unread) {
+    if (got < io_block_size - unread) {
         if (std::ferror(stream.file)) stream.read_failed = true;
         if (std::ferror(stream.file) || std::feof(stream.file)) stream.at_end = true;
     }
@@ -220,7 +281,7 @@ void pass_over_byte_order_mark(SourceStream& stream) {
 
 void open_source_stream(SourceStream& stream, std::FILE* file) {
     stream.file = file;
-    stream.buffer.assign(io_block_size, '\0');
+    stream.buffer.assign(io_block_size + line_read_ahead, '\0');
     stream.begin = stream.end = 0;
     stream.at_end = stream.read_failed = stream.start_checked = false;
 }
@@ -260,12 +321,13 @@ bool read_source_line(SourceStream& stream, SourceLine& line) {
 
 int decode_source_line(const char* text, std::size_t length, SourceRecord& record) {
     length = std::min(length, max_decoded_length);
-    char terminated[max_decoded_length + 1];
+    char terminated[max_decoded_length + 1 + line_read_ahead];
     if (length == 0 || text[length - 1] != '\n') {
         // The last line of a source without a line end, or the start of a
         // long line: decoded from a copy with a line end.
         std::memcpy(terminated, text, length);
         terminated[length++] = '\n';
+        std::memset(terminated + length, '\n', line_read_ahead);
         text = terminated;
     }
     return decode_terminated_line(text, text + length, record);

@@ -10,14 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "fixed_point.h"
 #include "test_support.h"
 
 namespace {
 
 using tsconv::SourceRecord;
 
+// Decodes the line followed by the characters the decoder may read ahead:
+// digits, so that taking any of them for part of the line would show.
 int decode(std::string line, SourceRecord& record) {
-    return tsconv::decode_source_line(line.data(), line.size(), record);
+    const std::size_t length = line.size();
+    line.append(tsconv::line_read_ahead, '7');
+    return tsconv::decode_source_line(line.data(), length, record);
 }
 
 struct Decoded {
@@ -30,6 +35,24 @@ void expect_record(const SourceRecord& record, const Decoded& want, const std::s
     EXPECT_EQ(record.PV, want.PV) << line;
     EXPECT_EQ(record.wSP, want.wSP) << line;
     EXPECT_EQ(record.wOP, want.wOP) << line;
+}
+
+std::string shown(const tsconv::ValueText& value) { return std::string(value.text, value.length); }
+
+std::string formatted(double value) {
+    char text[tsconv::fixed6_max_length];
+    return std::string(text, tsconv::format_fixed6(text, value));
+}
+
+// A value's text, where there is one, is what formatting its double gives.
+void expect_texts_match_values(const SourceRecord& record, const std::string& line) {
+    const std::pair<double, const tsconv::ValueText*> values[] = {
+        {record.PV, &record.PV_text}, {record.wSP, &record.wSP_text}, {record.wOP, &record.wOP_text}};
+    for (const auto& value : values) {
+        if (value.second->length != 0) {
+            ASSERT_EQ(shown(*value.second), formatted(value.first)) << line;
+        }
+    }
 }
 
 TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
@@ -143,7 +166,7 @@ TEST(DecodeSourceLine, StopsAtTheFirstMisfit) {
 
 TEST(DecodeSourceLine, NeverReadsBeyondTheGivenLength) {
     // The characters after the given length would change every result.
-    std::string text = "12;34;56;789999";
+    std::string text = "12;34;56;789999" + std::string(tsconv::line_read_ahead, '9');
     SourceRecord record;
     EXPECT_EQ(tsconv::decode_source_line(text.data(), 1, record), 1);
     EXPECT_EQ(record.serial_date, 1);
@@ -191,6 +214,74 @@ TEST(DecodeSourceLine, MatchesStrtodOnRandomNumbers) {
         const double expected = std::strtod(with_points.c_str(), nullptr);
         ASSERT_EQ(record.serial_date, expected) << number;
         ASSERT_EQ(std::signbit(record.serial_date), std::signbit(expected)) << number;
+    }
+}
+
+TEST(DecodeSourceLine, ValueTextsMatchFormattingOnRandomValues) {
+    // Short decimals as the values of a log have them, with every sign,
+    // separator and length around the limits of the text taken from digits.
+    std::mt19937 random(17);
+    auto digits = [&](unsigned n) {
+        std::string s;
+        for (unsigned i = 0; i < n; ++i) s += static_cast<char>('0' + random() % 10);
+        return s;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        std::string value = random() % 3 == 0 ? "-" : "";
+        value += digits(random() % 10);
+        if (random() % 4 != 0) value += random() % 2 ? ',' : '.';
+        value += digits(random() % 9);
+        const std::string line = "1;" + value + ";" + value + ";" + value;
+        SourceRecord record;
+        decode(line, record);
+        expect_texts_match_values(record, line);
+    }
+}
+
+TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
+    const struct {
+        std::string value;
+        std::string text;  // empty: formatted from the double
+    } cases[] = {
+        {"63,20", "63.200000"}, {"65", "65.000000"},     {"-0,5", "-0.500000"},
+        {",5", "0.500000"},     {"-,5", "-0.500000"},    {"5,", "5.000000"},
+        {"5.", "5.000000"},     {"-0", "-0.000000"},     {"0", "0.000000"},
+        {"0,123456", "0.123456"}, {"-999999,999999", "-999999.999999"},
+        {"0,1234567", ""},      // seven decimals
+        {"05", ""},             // a leading zero other than a lone "0"
+        {"00,5", ""},           {"+5", ""},              {" 5", ""},
+        {"5e0", ""},            {"1" + std::string(20, '0'), ""},
+    };
+    for (const auto& c : cases) {
+        SourceRecord record;
+        const std::string line = "1;" + c.value + ";" + c.value + ";" + c.value + "\r\n";
+        ASSERT_EQ(decode(line, record), 4) << line;
+        EXPECT_EQ(shown(record.PV_text), c.text) << c.value;
+        EXPECT_EQ(shown(record.wSP_text), shown(record.PV_text)) << c.value;
+        EXPECT_EQ(shown(record.wOP_text), shown(record.PV_text)) << c.value;
+        expect_texts_match_values(record, line);
+    }
+}
+
+TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
+    // Each line in turn on one record: a text never outlives its value.
+    const struct {
+        std::string line;
+        std::string PV, wSP, wOP;
+    } rows[] = {
+        {"1;2,5;3;4", "2.500000", "3.000000", "4.000000"},
+        {"1;7", "7.000000", "3.000000", "4.000000"},
+        {"1;+2,5e1;-3", "", "-3.000000", "4.000000"},
+        {"1;8;9;1e-7", "8.000000", "9.000000", ""},
+        {"1;x;5;5", "8.000000", "9.000000", ""},
+    };
+    SourceRecord record;
+    for (const auto& row : rows) {
+        decode(row.line, record);
+        EXPECT_EQ(shown(record.PV_text), row.PV) << row.line;
+        EXPECT_EQ(shown(record.wSP_text), row.wSP) << row.line;
+        EXPECT_EQ(shown(record.wOP_text), row.wOP) << row.line;
+        expect_texts_match_values(record, row.line);
     }
 }
 
