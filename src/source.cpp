@@ -34,12 +34,56 @@ struct ScannedNumber {
 // exponent of 400 + 324 either way, and ten times this still fits an int.
 constexpr int exponent_limit = 100000;
 
+// Eight characters as one word, the first in the lowest byte, so that short
+// texts are moved and masked whole.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "words of eight characters are taken in little-endian byte order"
+#endif
+std::uint64_t load_word(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
+
+// The same byte in each of the eight characters of a word.
+constexpr std::uint64_t each_character(unsigned char byte) { return 0x0101010101010101 * byte; }
+
+constexpr std::uint64_t eight_zeros = each_character('0');
+
+// The eight characters of a word less "0" each: the digits become 0 to 9.
+std::uint64_t digit_values(std::uint64_t word) { return word - each_character('0'); }
+
+// True when all eight were digits. A character below "0" has wrapped round
+// to its high bit, one above "9" reaches it when 0x76 is added; a borrow or
+// carry into the next character only ever follows such a one.
+bool all_digits(std::uint64_t values) {
+    return ((values | (values + each_character(0x80 - 10))) & each_character(0x80)) == 0;
+}
+
+// The number eight digit values make, the first the most significant:
+// combined pairwise, then in fours, then all eight.
+std::uint64_t eight_digits_value(std::uint64_t values) {
+    values = ((values * (1 + (10 << 8))) >> 8) & 0x00ff00ff00ff00ff;
+    values = ((values * (1 + (100 << 16))) >> 16) & 0x0000ffff0000ffff;
+    return ((values * (1 + (std::uint64_t{10000} << 32))) >> 32) & 0xffffffff;
+}
+
 // Adds the digits from p on to mantissa; returns the first character after them.
 const char* scan_digits(const char* p, std::uint64_t& mantissa) {
     for (unsigned digit; (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) <= 9; ++p) {
         mantissa = mantissa * 10 + digit;
     }
     return p;
+}
+
+// The same for a long run of digits, eight at a time while eight follow.
+const char* scan_many_digits(const char* p, std::uint64_t& mantissa) {
+    for (std::uint64_t values; all_digits(values = digit_values(load_word(p))); p += 8) {
+        mantissa = mantissa * 100000000 + eight_digits_value(values);
+    }
+    return scan_digits(p, mantissa);
 }
 
 // Scans one number at p: optional white space and sign, digits with at most
@@ -123,40 +167,60 @@ double number_value(const ScannedNumber& number) {
     return number.negative ? -magnitude : magnitude;
 }
 
-// Eight characters as one word, the first in the lowest byte, so that short
-// texts are moved and masked whole.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "words of eight characters are taken in little-endian byte order"
-#endif
-std::uint64_t load_word(const char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
-
-constexpr std::uint64_t eight_zeros = 0x3030303030303030;  // "00000000"
-
-// The digits of a plain decimal, as read_plain_number found them.
-struct PlainDigits {
+// A number of the form most lines hold, as scanned: digits with at most one
+// decimal point and at most a "-" before them.
+struct PlainNumber {
     bool negative = false;
+    std::uint64_t mantissa = 0;  // the digits as an integer; exact while there are at most 19
     const char* integer_digits = nullptr;
     std::size_t integer_length = 0;
     const char* fraction_digits = nullptr;
     std::size_t fraction_length = 0;
+    const char* end = nullptr;  // just after it
 };
+
+// Scans the plain form at p, the decimals eight at a time where many are
+// expected. What it finds may be no number at all, or the start of a longer
+// one (an exponent follows).
+inline void scan_plain_number(const char* p, PlainNumber& number, bool many_decimals) {
+    number.negative = *p == '-';
+    if (number.negative) ++p;
+    number.integer_digits = p;
+    p = scan_digits(p, number.mantissa);
+    number.integer_length = static_cast<std::size_t>(p - number.integer_digits);
+    number.fraction_digits = p;  // no decimals: none are read from here
+    if (*p == '.' || *p == ',') {
+        number.fraction_digits = ++p;
+        p = many_decimals ? scan_many_digits(p, number.mantissa) : scan_digits(p, number.mantissa);
+        number.fraction_length = static_cast<std::size_t>(p - number.fraction_digits);
+    }
+    number.end = p;
+}
+
+// The value of a plain number of at most 19 digits whose mantissa is below
+// 2^53: an exact integer divided by an exact power of ten, one correctly
+// rounded operation, as number_value does.
+double plain_value(const PlainNumber& number) {
+    const double magnitude = static_cast<double>(static_cast<std::int64_t>(number.mantissa)) /
+                             exact_powers_of_ten[number.fraction_length];
+    return number.negative ? -magnitude : magnitude;
+}
+
+bool exponent_follows(const PlainNumber& number) { return *number.end == 'e' || *number.end == 'E'; }
 
 // A plain decimal of at most eight integer digits and six decimals shows as
 // its own digits, padded with zeros to six decimals: its double lies within
 // 2^-27 of it (half a unit in the last place below 2^27), far less than half
 // a millionth, so rounding the double to six decimals gives the decimal back.
-// A leading zero other than a lone "0" is not shown, so such a number gets
-// no text, nor does any longer one.
-void take_value_text(const PlainDigits& number, ValueText& shown) {
-    const bool short_enough = number.integer_length <= 8 && number.fraction_length <= 6;
-    const bool leading_zero = number.integer_length > 1 && number.integer_digits[0] == '0';
-    if (!short_enough || leading_zero) {
+bool is_short_decimal(const PlainNumber& number) {
+    return number.integer_length <= 8 && number.fraction_length <= 6 &&
+           number.integer_length + number.fraction_length != 0 && !exponent_follows(number);
+}
+
+// The text of a short decimal. A leading zero other than a lone "0" is not
+// shown, so such a number gets no text.
+void take_value_text(const PlainNumber& number, ValueText& shown) {
+    if (number.integer_length > 1 && number.integer_digits[0] == '0') {
         shown.length = 0;
         return;
     }
@@ -176,62 +240,53 @@ void take_value_text(const PlainDigits& number, ValueText& shown) {
     shown.length = static_cast<unsigned char>(t + 7 - shown.text);
 }
 
-// Reads a number of the form most lines hold, digits with at most one
-// decimal point and at most a "-" before them, at most 19 digits and no
-// exponent, to the value scan_number and number_value give, and when shown
-// is given, its text. False, with p unchanged, for any other.
-bool read_plain_number(const char*& p, double& value, ValueText* shown) {
-    PlainDigits number;
-    const char* q = p;
-    number.negative = *q == '-';
-    if (number.negative) ++q;
-    std::uint64_t mantissa = 0;
-    number.integer_digits = q;
-    q = scan_digits(q, mantissa);
-    number.integer_length = static_cast<std::size_t>(q - number.integer_digits);
-    number.fraction_digits = q;  // no decimals: none are read from here
-    if (*q == '.' || *q == ',') {
-        number.fraction_digits = q + 1;
-        q = scan_digits(number.fraction_digits, mantissa);
-        number.fraction_length = static_cast<std::size_t>(q - number.fraction_digits);
-    }
-    const std::size_t digit_count = number.integer_length + number.fraction_length;
-    // 1 to 15 digits are below 2^53 by their count; up to 19 may be.
-    const bool exact_integer =
-        digit_count - 1 < 15 || (digit_count - 1 < 19 && mantissa <= (std::uint64_t{1} << 53));
-    if (!exact_integer || *q == 'e' || *q == 'E') return false;
-    const double magnitude = static_cast<double>(static_cast<std::int64_t>(mantissa)) /
-                             exact_powers_of_ten[number.fraction_length];
-    value = number.negative ? -magnitude : magnitude;
-    if (shown != nullptr) take_value_text(number, *shown);
-    p = q;
-    return true;
-}
-
-// Any number but the plain form: scanned in full, then converted. Kept out of
-// line, so that read_number inlines where it is used.
-[[gnu::noinline]] bool read_any_number(const char*& p, const char* end, double& value, ValueText* shown) {
+// Any number: scanned in full, then converted. Kept out of line, so that the
+// plain form inlines where it is read.
+[[gnu::noinline]] bool read_any_number(const char*& p, const char* end, double& value) {
     ScannedNumber number;
     if (!scan_number(p, end, number)) return false;
     value = number_value(number);
-    if (shown != nullptr) shown->length = 0;
     p = number.end;
     return true;
 }
 
-// Reads the number at p into value and moves p past it, and when shown is
-// given, the value's text where it can be taken from the digits. False when
-// no number starts at p.
-inline bool read_number(const char*& p, const char* end, double& value, ValueText* shown) {
-    return read_plain_number(p, value, shown) || read_any_number(p, end, value, shown);
+// Reads the serial date at p into value and moves p past it. False when no
+// number starts at p.
+inline bool read_serial_date(const char*& p, const char* end, double& value) {
+    PlainNumber number;
+    scan_plain_number(p, number, true);  // ten or more decimals on most lines
+    const std::size_t digit_count = number.integer_length + number.fraction_length;
+    // 1 to 15 digits are below 2^53 by their count; up to 19 may be.
+    const bool exact_integer =
+        digit_count - 1 < 15 || (digit_count - 1 < 19 && number.mantissa <= (std::uint64_t{1} << 53));
+    if (!exact_integer || exponent_follows(number)) return read_any_number(p, end, value);
+    value = plain_value(number);
+    p = number.end;
+    return true;
+}
+
+// Reads a value at p, and its text where it can be taken from the digits, and
+// moves p past it. False when no number starts at p.
+inline bool read_value(const char*& p, const char* end, double& value, ValueText& shown) {
+    PlainNumber number;
+    scan_plain_number(p, number, false);
+    if (!is_short_decimal(number)) {
+        if (!read_any_number(p, end, value)) return false;
+        shown.length = 0;
+        return true;
+    }
+    value = plain_value(number);  // at most 14 digits
+    take_value_text(number, shown);
+    p = number.end;
+    return true;
 }
 
 // Decodes a line that ends in a line end (see scan_number).
 int decode_terminated_line(const char* p, const char* end, SourceRecord& record) {
-    if (!read_number(p, end, record.serial_date, nullptr)) return 0;
-    if (*p++ != ';' || !read_number(p, end, record.PV, &record.PV_text)) return 1;
-    if (*p++ != ';' || !read_number(p, end, record.wSP, &record.wSP_text)) return 2;
-    if (*p++ != ';' || !read_number(p, end, record.wOP, &record.wOP_text)) return 3;
+    if (!read_serial_date(p, end, record.serial_date)) return 0;
+    if (*p++ != ';' || !read_value(p, end, record.PV, record.PV_text)) return 1;
+    if (*p++ != ';' || !read_value(p, end, record.wSP, record.wSP_text)) return 2;
+    if (*p++ != ';' || !read_value(p, end, record.wOP, record.wOP_text)) return 3;
     return 4;
 }
 
