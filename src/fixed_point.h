@@ -30,18 +30,23 @@ inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& milliont
     // value, so unless its fraction lies near one half, rounding the product
     // rounds the exact value the same way.
     const double magnitude = std::fabs(v);
-    if (magnitude < 1099511.0) {
-        const double scaled = magnitude * 1e6;
-        const std::int64_t truncated = static_cast<std::int64_t>(scaled);
-        const double fraction = scaled - static_cast<double>(truncated);
-        if (std::fabs(fraction - 0.5) > 1.0 / 4096) {
-            const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
-            whole = rounded / 1000000;
-            millionths = static_cast<std::uint32_t>(rounded - whole * 1000000);
-            return true;
-        }
+    if (!(magnitude < 1099511.0)) return round_fixed6_exact(v, whole, millionths);
+    const double scaled = magnitude * 1e6;
+    const std::int64_t truncated = static_cast<std::int64_t>(scaled);
+    const double fraction = scaled - static_cast<double>(truncated);
+    if (!(std::fabs(fraction - 0.5) > 1.0 / 4096)) return round_fixed6_exact(v, whole, millionths);
+    const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
+    // The whole part without a division: whole * 10^6 and (whole + 1) * 10^6
+    // are exact doubles, so the product, rounded, lies from the one to the
+    // other.
+    whole = static_cast<std::uint64_t>(magnitude);
+    std::uint64_t rest = rounded - whole * 1000000;
+    if (rest == 1000000) {
+        ++whole;
+        rest = 0;
     }
-    return round_fixed6_exact(v, whole, millionths);
+    millionths = static_cast<std::uint32_t>(rest);
+    return true;
 }
 
 // Writes whole "." millionths as format_fixed6 writes a rounded magnitude
