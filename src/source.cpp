@@ -48,7 +48,7 @@ std::uint64_t load_word(const char* p) {
 void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
 
 // The same byte in each of the eight characters of a word.
-constexpr std::uint64_t each_character(unsigned char byte) { return 0x0101010101010101 * byte; }
+constexpr std::uint64_t each_character(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
 
 constexpr std::uint64_t eight_zeros = each_character('0');
 
@@ -208,6 +208,16 @@ double plain_value(const PlainNumber& number) {
 
 bool exponent_follows(const PlainNumber& number) { return *number.end == 'e' || *number.end == 'E'; }
 
+// True when the plain number is a whole number whose value plain_value
+// gives: digits, an exact mantissa, no exponent.
+bool is_exact_plain(const PlainNumber& number) {
+    const std::size_t digit_count = number.integer_length + number.fraction_length;
+    // 1 to 15 digits are below 2^53 by their count; up to 19 may be.
+    const bool exact_integer =
+        digit_count - 1 < 15 || (digit_count - 1 < 19 && number.mantissa <= (std::uint64_t{1} << 53));
+    return exact_integer && !exponent_follows(number);
+}
+
 // A plain decimal of at most eight integer digits and six decimals shows as
 // its own digits, padded with zeros to six decimals: its double lies within
 // 2^-27 of it (half a unit in the last place below 2^27), far less than half
@@ -240,53 +250,80 @@ void take_value_text(const PlainNumber& number, ValueText& shown) {
     shown.length = static_cast<unsigned char>(t + 7 - shown.text);
 }
 
-// Any number: scanned in full, then converted. Kept out of line, so that the
-// plain form inlines where it is read.
-[[gnu::noinline]] bool read_any_number(const char*& p, const char* end, double& value) {
+// Any number at p: scanned in full, then converted. Returns the character
+// after it, or nullptr when no number starts at p. Kept out of line, so that
+// the plain form inlines where it is read.
+[[gnu::noinline]] const char* read_any_number(const char* p, const char* end, double& value) {
     ScannedNumber number;
-    if (!scan_number(p, end, number)) return false;
+    if (!scan_number(p, end, number)) return nullptr;
     value = number_value(number);
-    p = number.end;
-    return true;
+    return number.end;
 }
 
-// Reads the serial date at p into value and moves p past it. False when no
-// number starts at p.
-inline bool read_serial_date(const char*& p, const char* end, double& value) {
+// Reads the serial date at p into value. Returns the character after it, or
+// nullptr when no number starts at p.
+inline const char* read_serial_date(const char* p, const char* end, double& value) {
     PlainNumber number;
     scan_plain_number(p, number, true);  // ten or more decimals on most lines
-    const std::size_t digit_count = number.integer_length + number.fraction_length;
-    // 1 to 15 digits are below 2^53 by their count; up to 19 may be.
-    const bool exact_integer =
-        digit_count - 1 < 15 || (digit_count - 1 < 19 && number.mantissa <= (std::uint64_t{1} << 53));
-    if (!exact_integer || exponent_follows(number)) return read_any_number(p, end, value);
+    if (!is_exact_plain(number)) return read_any_number(p, end, value);
     value = plain_value(number);
-    p = number.end;
-    return true;
+    return number.end;
 }
 
-// Reads a value at p, and its text where it can be taken from the digits, and
-// moves p past it. False when no number starts at p.
-inline bool read_value(const char*& p, const char* end, double& value, ValueText& shown) {
+// Reads a value at p, and its text where it can be taken from the digits.
+// Returns the character after it, or nullptr when no number starts at p.
+inline const char* read_value(const char* p, const char* end, double& value, ValueText& shown) {
     PlainNumber number;
     scan_plain_number(p, number, false);
     if (!is_short_decimal(number)) {
-        if (!read_any_number(p, end, value)) return false;
-        shown.length = 0;
-        return true;
+        p = read_any_number(p, end, value);
+        if (p != nullptr) shown.length = 0;
+        return p;
     }
     value = plain_value(number);  // at most 14 digits
+    take_value_text(number, shown);
+    return number.end;
+}
+
+// Decodes a line that ends in a line end (see scan_number).
+int decode_terminated_line(const char* p, const char* end, SourceRecord& record) {
+    if ((p = read_serial_date(p, end, record.serial_date)) == nullptr) return 0;
+    if (*p != ';' || (p = read_value(p + 1, end, record.PV, record.PV_text)) == nullptr) return 1;
+    if (*p != ';' || (p = read_value(p + 1, end, record.wSP, record.wSP_text)) == nullptr) return 2;
+    if (*p != ';' || (p = read_value(p + 1, end, record.wOP, record.wOP_text)) == nullptr) return 3;
+    return 4;
+}
+
+// Reads ";" and a short decimal at p into value and its text, and moves p
+// past them. False, with nothing stored, for anything else.
+inline bool read_short_value(const char*& p, double& value, ValueText& shown) {
+    PlainNumber number;
+    scan_plain_number(p + 1, number, false);
+    if (!is_short_decimal(number)) return false;
+    value = plain_value(number);
     take_value_text(number, shown);
     p = number.end;
     return true;
 }
 
-// Decodes a line that ends in a line end (see scan_number).
-int decode_terminated_line(const char* p, const char* end, SourceRecord& record) {
-    if (!read_serial_date(p, end, record.serial_date)) return 0;
-    if (*p++ != ';' || !read_value(p, end, record.PV, record.PV_text)) return 1;
-    if (*p++ != ';' || !read_value(p, end, record.wSP, record.wSP_text)) return 2;
-    if (*p++ != ';' || !read_value(p, end, record.wOP, record.wOP_text)) return 3;
+// Decodes the line at text as decode_terminated_line would, when its numbers
+// are plain: a serial date and short decimals. Returns how many values it
+// supplied, with stop where decoding stopped; or -1 when it cannot tell this
+// way (a number of another form). A serial date it stores has at most 19
+// digits and a value 14, so all lie within the first 72 characters, far
+// inside the decoded part: decoding the line the general way stores the same.
+int decode_plain_line(const char* text, SourceRecord& record, const char*& stop) {
+    PlainNumber serial_date;
+    scan_plain_number(text, serial_date, true);
+    if (!is_exact_plain(serial_date)) return -1;
+    record.serial_date = plain_value(serial_date);
+    stop = serial_date.end;
+    if (*stop != ';') return 1;
+    if (!read_short_value(stop, record.PV, record.PV_text)) return -1;
+    if (*stop != ';') return 2;
+    if (!read_short_value(stop, record.wSP, record.wSP_text)) return -1;
+    if (*stop != ';') return 3;
+    if (!read_short_value(stop, record.wOP, record.wOP_text)) return -1;
     return 4;
 }
 
@@ -301,6 +338,7 @@ bool refill(SourceStream& stream) {
     const std::size_t got =
         std::fread(stream.buffer.data() + unread, 1, io_block_size - unread, stream.file);
     stream.end += got;
+    stream.buffer[stream.end] = '\n';
     if (got < io_block_size - unread) {
         if (std::ferror(stream.file)) stream.read_failed = true;
         if (std::ferror(stream.file) || std::feof(stream.file)) stream.at_end = true;
@@ -336,7 +374,8 @@ void pass_over_byte_order_mark(SourceStream& stream) {
 
 void open_source_stream(SourceStream& stream, std::FILE* file) {
     stream.file = file;
-    stream.buffer.assign(io_block_size + line_read_ahead, '\0');
+    stream.buffer.assign(io_block_size + 1 + line_read_ahead, '\0');
+    stream.buffer[0] = '\n';
     stream.begin = stream.end = 0;
     stream.at_end = stream.read_failed = stream.start_checked = false;
 }
@@ -372,6 +411,39 @@ bool read_source_line(SourceStream& stream, SourceLine& line) {
             return true;
         }
     }
+}
+
+namespace {
+
+// Any other line: read, then decoded from its start. Kept out of line, so
+// that the common case inlines where it is used.
+[[gnu::noinline]] int read_and_decode_the_general_way(SourceStream& stream, SourceRecord& record) {
+    SourceLine line;
+    if (!read_source_line(stream, line)) return -1;
+    return decode_source_line(line.text, line.length, record);
+}
+
+}  // namespace
+
+int read_and_decode_source_line(SourceStream& stream, SourceRecord& record) {
+    // The common line, its numbers plain and the decoded part of it all read:
+    // decoded where it lies, its end is then found from where decoding
+    // stopped, mostly two characters on, instead of by a search from its
+    // start. A line longer than the decoded part decodes the same this way,
+    // its plain numbers lying well within that part.
+    if (stream.start_checked && stream.end - stream.begin >= max_decoded_length) {
+        const char* const text = stream.buffer.data() + stream.begin;
+        const char* stop = text;
+        const int supplied = decode_plain_line(text, record, stop);
+        if (supplied >= 0) {
+            while (*stop != '\n') ++stop;  // the data is followed by a line end
+            if (stop != stream.buffer.data() + stream.end) {
+                stream.begin += static_cast<std::size_t>(stop - text) + 1;
+                return supplied;
+            }
+        }
+    }
+    return read_and_decode_the_general_way(stream, record);
 }
 
 int decode_source_line(const char* text, std::size_t length, SourceRecord& record) {

@@ -23,6 +23,8 @@ constexpr std::size_t line_read_ahead = 7;
 // however long the file or any of its lines.
 struct SourceStream {
     std::FILE* file = nullptr;
+    // The data read, always followed by a line end, so that no scan runs
+    // past it, and room to read ahead after that.
     std::vector<char> buffer;
     std::size_t begin = 0;  // unread data is buffer[begin, end)
     std::size_t end = 0;
@@ -48,6 +50,11 @@ void open_source_stream(SourceStream& stream, std::FILE* file);
 // (then stream.read_failed is set). A UTF-8 byte order mark at the very start
 // of the source is passed over.
 bool read_source_line(SourceStream& stream, SourceLine& line);
+
+// Reads the next line and decodes it into the record, as read_source_line
+// and decode_source_line do in turn. Returns how many values it supplied, 0
+// to 4, or -1 when no line is left or a read failed.
+int read_and_decode_source_line(SourceStream& stream, SourceRecord& record);
 
 // Scans "number;number;number;number" from the start of the text into the
 // record, field by field, stopping at the first character that does not fit.

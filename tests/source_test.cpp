@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "fixed_point.h"
+#include "io_block.h"
 #include "test_support.h"
 
 namespace {
@@ -358,6 +360,78 @@ TEST(ReadSourceLine, LinesAcrossBlockBoundaries) {
         }
     }
     EXPECT_EQ(read_lines(content), expected);
+}
+
+bool same_record(const SourceRecord& a, const SourceRecord& b) {
+    return std::memcmp(&a.serial_date, &b.serial_date, sizeof(double)) == 0 &&
+           std::memcmp(&a.PV, &b.PV, sizeof(double)) == 0 && std::memcmp(&a.wSP, &b.wSP, sizeof(double)) == 0 &&
+           std::memcmp(&a.wOP, &b.wOP, sizeof(double)) == 0 && shown(a.PV_text) == shown(b.PV_text) &&
+           shown(a.wSP_text) == shown(b.wSP_text) && shown(a.wOP_text) == shown(b.wOP_text);
+}
+
+// Reads and decodes the content line by line both ways: decoding where a
+// line lies gives what reading, then decoding gives.
+void expect_same_as_reading_then_decoding(const std::string& content, const std::string& name) {
+    const std::string path = tsconv_test::scratch_folder() + "/source";
+    tsconv_test::write_file(path, content);
+    std::FILE* const general_file = std::fopen(path.c_str(), "rb");
+    std::FILE* const fused_file = std::fopen(path.c_str(), "rb");
+    tsconv::SourceStream general, fused;
+    tsconv::open_source_stream(general, general_file);
+    tsconv::open_source_stream(fused, fused_file);
+    SourceRecord general_record, fused_record;
+    for (int line_number = 1;; ++line_number) {
+        tsconv::SourceLine line;
+        const int expected =
+            tsconv::read_source_line(general, line) ? tsconv::decode_source_line(line.text, line.length, general_record) : -1;
+        ASSERT_EQ(tsconv::read_and_decode_source_line(fused, fused_record), expected) << name << ", line " << line_number;
+        ASSERT_TRUE(same_record(fused_record, general_record)) << name << ", line " << line_number;
+        if (expected < 0) break;
+    }
+    std::fclose(general_file);
+    std::fclose(fused_file);
+}
+
+TEST(ReadAndDecodeSourceLine, MatchesReadingThenDecoding) {
+    const std::string plain = "45011,1215277778;63,20;65;44,31";
+    const std::string long_tail(500, 'x');
+    const struct {
+        std::string name;
+        std::string content;
+    } cases[] = {
+        {"plain lines", plain + "\r\n" + plain + "\n"},
+        {"long line, then another", plain + long_tail + "\r\n" + plain + "\r\n"},
+        {"long last line without a line end", plain + "\n" + plain + long_tail},
+        {"long last line of digits", plain + "\n1;2;3;" + std::string(600, '4')},
+        {"line of 399 characters", plain + std::string(399 - plain.size() - 1, ' ') + "\n" + plain},
+        {"line of 400 characters", plain + std::string(400 - plain.size() - 1, ' ') + "\n" + plain},
+        {"byte order mark", "\xEF\xBB\xBF" + plain + "\n" + plain},
+    };
+    for (const auto& c : cases) expect_same_as_reading_then_decoding(c.content, c.name);
+}
+
+TEST(ReadAndDecodeSourceLine, MatchesReadingThenDecodingOnRandomSources) {
+    // Lines of every kind, most of them plain, over several blocks.
+    std::mt19937 random(29);
+    const char* const serial_dates[] = {"45011,1215277778", "45011,1215625", "-1", "45011", "4,5e4", "+45011",
+                                        " 45011", "12345678901234567890", "0,00000000000000000001", "45011,12x"};
+    const std::string values[] = {"63,20", "65", "-0,5", ",5", "5,", "-", "1e3", "05", "0,1234567",
+                                  "123456789", "+1", " 2", "x", "", "63,20,1", std::string("7\0", 2)};
+    const char* const ends[] = {"\r\n", "\n", ";\r\n", ";99\r\n", "abc\n", "\r", "\r\r\n"};
+    std::string content = random() % 2 ? "\xEF\xBB\xBF" : "";
+    while (content.size() < 3 * tsconv::io_block_size) {
+        std::string line = serial_dates[random() % 4 == 0 ? random() % 10 : random() % 2];
+        const unsigned fields = random() % 8 == 0 ? random() % 4 : 3;
+        for (unsigned i = 0; i < fields; ++i) {
+            line += ';';
+            line += values[random() % 4 == 0 ? random() % 16 : random() % 3];
+        }
+        if (random() % 50 == 0) line += std::string(random() % 600, random() % 2 ? '7' : 'x');
+        line += ends[random() % 3 == 0 ? random() % 7 : 0];
+        content += line;
+    }
+    content += "45011,5;1;2;3";  // no line end at the end
+    expect_same_as_reading_then_decoding(content, "random");
 }
 
 #ifdef __linux__
