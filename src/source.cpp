@@ -250,6 +250,20 @@ void take_value_text(const PlainNumber& number, ValueText& shown) {
     shown.length = static_cast<unsigned char>(t + 7 - shown.text);
 }
 
+// Stores a short decimal and its text. A text goes with the bits of its
+// double: where they are those the value already has, as a setpoint's
+// mostly are from line to line, so is the text.
+inline void store_short_value(const PlainNumber& number, double& value, ValueText& shown) {
+    const double read = plain_value(number);  // at most 14 digits
+    std::uint64_t read_bits;
+    std::uint64_t held_bits;
+    std::memcpy(&read_bits, &read, sizeof read);
+    std::memcpy(&held_bits, &value, sizeof value);
+    if (read_bits == held_bits) return;
+    value = read;
+    take_value_text(number, shown);
+}
+
 // Any number at p: scanned in full, then converted. Returns the character
 // after it, or nullptr when no number starts at p. Kept out of line, so that
 // the plain form inlines where it is read.
@@ -280,8 +294,7 @@ inline const char* read_value(const char* p, const char* end, double& value, Val
         if (p != nullptr) shown.length = 0;
         return p;
     }
-    value = plain_value(number);  // at most 14 digits
-    take_value_text(number, shown);
+    store_short_value(number, value, shown);
     return number.end;
 }
 
@@ -300,8 +313,7 @@ inline bool read_short_value(const char*& p, double& value, ValueText& shown) {
     PlainNumber number;
     scan_plain_number(p + 1, number, false);
     if (!is_short_decimal(number)) return false;
-    value = plain_value(number);
-    take_value_text(number, shown);
+    store_short_value(number, value, shown);
     p = number.end;
     return true;
 }

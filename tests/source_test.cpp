@@ -268,7 +268,8 @@ TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
         {"5e0", ""},            {"1" + std::string(20, '0'), ""},
     };
     for (const auto& c : cases) {
-        SourceRecord record;
+        SourceRecord record;  // holding values no line gives
+        record.PV = record.wSP = record.wOP = std::numeric_limits<double>::quiet_NaN();
         const std::string line = "1;" + c.value + ";" + c.value + ";" + c.value + "\r\n";
         ASSERT_EQ(decode(line, record), 4) << line;
         EXPECT_EQ(shown(record.PV_text), c.text) << c.value;
@@ -279,11 +280,15 @@ TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
 }
 
 TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
-    // Each line in turn on one record: a text never outlives its value.
+    // Each line in turn on one record: a text never outlives its value. A
+    // value whose bits stay the same keeps its text, or its lack of one.
     const struct {
         std::string line;
         std::string PV, wSP, wOP;
     } rows[] = {
+        {"1;0;-0;0", "", "-0.000000", ""},
+        {"1;-0;0;5", "-0.000000", "0.000000", "5.000000"},
+        {"1;-0,0;0,00;5,000", "-0.000000", "0.000000", "5.000000"},
         {"1;2,5;3;4", "2.500000", "3.000000", "4.000000"},
         {"1;7", "7.000000", "3.000000", "4.000000"},
         {"1;+2,5e1;-3", "", "-3.000000", "4.000000"},
