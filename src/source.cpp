@@ -62,6 +62,13 @@ bool all_digits(std::uint64_t values) {
     return ((values | (values + each_character(0x80 - 10))) & each_character(0x80)) == 0;
 }
 
+// True when the first five values were digits and the sixth was not.
+bool five_digits_end(std::uint64_t values) {
+    const std::uint64_t non_digits = (values | (values + each_character(0x80 - 10))) & each_character(0x80);
+    // Any borrow or carry starts at the sixth character, past the five.
+    return (non_digits & 0x0000808080808080) == 0x0000800000000000;
+}
+
 // The number eight digit values make, the first the most significant:
 // combined pairwise, then in fours, then all eight.
 std::uint64_t eight_digits_value(std::uint64_t values) {
@@ -179,19 +186,27 @@ struct PlainNumber {
     const char* end = nullptr;  // just after it
 };
 
-// Scans the plain form at p, the decimals eight at a time where many are
-// expected. What it finds may be no number at all, or the start of a longer
-// one (an exponent follows).
-inline void scan_plain_number(const char* p, PlainNumber& number, bool many_decimals) {
+// Scans the plain form at p; a serial date's digits partly a word at a time.
+// What it finds may be no number at all, or the start of a longer one (an
+// exponent follows).
+inline void scan_plain_number(const char* p, PlainNumber& number, bool serial_date) {
     number.negative = *p == '-';
     if (number.negative) ++p;
     number.integer_digits = p;
-    p = scan_digits(p, number.mantissa);
+    const std::uint64_t values = digit_values(load_word(p));
+    if (serial_date && five_digits_end(values)) {
+        // Every date from 1927 to 2173 has five digits before the point.
+        number.mantissa = eight_digits_value(values << 24);
+        p += 5;
+    } else {
+        p = scan_digits(p, number.mantissa);
+    }
     number.integer_length = static_cast<std::size_t>(p - number.integer_digits);
     number.fraction_digits = p;  // no decimals: none are read from here
     if (*p == '.' || *p == ',') {
         number.fraction_digits = ++p;
-        p = many_decimals ? scan_many_digits(p, number.mantissa) : scan_digits(p, number.mantissa);
+        // Ten or more decimals on most lines.
+        p = serial_date ? scan_many_digits(p, number.mantissa) : scan_digits(p, number.mantissa);
         number.fraction_length = static_cast<std::size_t>(p - number.fraction_digits);
     }
     number.end = p;
@@ -278,7 +293,7 @@ inline void store_short_value(const PlainNumber& number, double& value, ValueTex
 // nullptr when no number starts at p.
 inline const char* read_serial_date(const char* p, const char* end, double& value) {
     PlainNumber number;
-    scan_plain_number(p, number, true);  // ten or more decimals on most lines
+    scan_plain_number(p, number, true);
     if (!is_exact_plain(number)) return read_any_number(p, end, value);
     value = plain_value(number);
     return number.end;

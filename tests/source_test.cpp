@@ -128,6 +128,20 @@ TEST(DecodeSourceLine, NumberGrammar) {
         {"12345678901234567890;1", 2, 12345678901234567890.0},
         {"0,00000000000000000001;1", 2, 1e-20},
         {"45011,121527777778;1", 2, 45011.121527777778},
+        // Five integer digits as one word: every number of digits around
+        // five, and every character that could end them.
+        {"45011;1", 2, 45011},
+        {"45011,5;1", 2, 45011.5},
+        {"-45011.5;1", 2, -45011.5},
+        {"4501,5;1", 2, 4501.5},
+        {"450111,5;1", 2, 450111.5},
+        {"45011e2;1", 2, 4501100},
+        {"4501/,5;1", 1, 4501},
+        {"45011:5;1", 1, 45011},
+        {"45011/5;1", 1, 45011},
+        {"4501\xb0" "1;1", 1, 4501},
+        {"45011\xff;1", 1, 45011},
+        {"00001,5;1", 2, 1.5},
         // Decimals eight at a time: every character that ends a run of
         // digits, just below "0", just above "9" or with the high bit set.
         {"45011,1215277778;1", 2, 45011.1215277778},
