@@ -1,6 +1,8 @@
-// Decodes one line held in a heap block of exactly its size, so that reading
-// one byte beyond it is caught by AddressSanitizer, and checks the result
-// against a decoder written from the source format with strtod for the values.
+// Decodes one line held in a heap block of exactly its size and the
+// characters the decoder may read ahead, so that reading one byte beyond them
+// is caught by AddressSanitizer, and checks the result against a decoder
+// written from the source format with strtod for the values, and the texts
+// taken from the digits against the values formatted.
 
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "fixed_point.h"
 #include "source.h"
 
 namespace {
@@ -67,6 +70,10 @@ int reference_decode(std::string_view line, double values[4]) {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+bool same_text(const tsconv::ValueText& a, const tsconv::ValueText& b) {
+    return std::string_view(a.text, a.length) == std::string_view(b.text, b.length);
+}
+
 // Values no line can produce, so that a field written by mistake shows.
 tsconv::SourceRecord sentinel_record() {
     tsconv::SourceRecord record;
@@ -77,11 +84,24 @@ tsconv::SourceRecord sentinel_record() {
     return record;
 }
 
-int decode_copy(const std::uint8_t* data, std::size_t size, tsconv::SourceRecord& record,
+// Decodes a copy of the line followed by read_ahead, which must not change
+// the result.
+int decode_copy(const std::uint8_t* data, std::size_t size, char read_ahead, tsconv::SourceRecord& record,
                 std::unique_ptr<char[]>& copy) {
-    copy.reset(new char[size]);
+    copy.reset(new char[size + tsconv::line_read_ahead]);
     if (size != 0) std::memcpy(copy.get(), data, size);
+    std::memset(copy.get() + size, read_ahead, tsconv::line_read_ahead);
     return tsconv::decode_source_line(copy.get(), size, record);
+}
+
+// A value's text, where there is one, is its double formatted.
+void check_text(double value, const tsconv::ValueText& shown) {
+    if (shown.length == 0) return;
+    char text[tsconv::fixed6_max_length];
+    const char* const end = tsconv::format_fixed6(text, value);
+    if (std::string_view(shown.text, shown.length) != std::string_view(text, static_cast<std::size_t>(end - text))) {
+        fail("value text differs from the value formatted");
+    }
 }
 
 }  // namespace
@@ -90,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view line(reinterpret_cast<const char*>(data), size);
     tsconv::SourceRecord record = sentinel_record();
     std::unique_ptr<char[]> copy;
-    const int count = decode_copy(data, size, record, copy);
+    const int count = decode_copy(data, size, '9', record, copy);
 
     const tsconv::SourceRecord before = sentinel_record();
     double expected[4] = {before.serial_date, before.PV, before.wSP, before.wOP};
@@ -102,17 +122,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!same_bits(got[i], expected[i])) fail("value differs from the reference");
     }
 
+    check_text(record.PV, record.PV_text);
+    check_text(record.wSP, record.wSP_text);
+    check_text(record.wOP, record.wOP_text);
+
     // The decoder may only turn decimal commas into points.
     for (std::size_t i = 0; i < size; ++i) {
         if (copy[i] != line[i] && !(line[i] == ',' && copy[i] == '.')) fail("text changed beyond decimal commas");
     }
 
-    // The same line decodes the same way again.
+    // The same line decodes the same way again, whatever follows it.
     tsconv::SourceRecord again = sentinel_record();
     std::unique_ptr<char[]> second_copy;
-    if (decode_copy(data, size, again, second_copy) != count ||
+    if (decode_copy(data, size, '\n', again, second_copy) != count ||
         !same_bits(again.serial_date, record.serial_date) || !same_bits(again.PV, record.PV) ||
         !same_bits(again.wSP, record.wSP) || !same_bits(again.wOP, record.wOP) ||
+        !same_text(again.PV_text, record.PV_text) || !same_text(again.wSP_text, record.wSP_text) ||
+        !same_text(again.wOP_text, record.wOP_text) ||
         (size != 0 && std::memcmp(copy.get(), second_copy.get(), size) != 0)) {
         fail("second decoding differs");
     }

@@ -10,19 +10,21 @@ namespace {
 
 constexpr std::uint64_t million = 1000000;
 
-const char digit_pairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
 int decimal_length(std::uint64_t value) {
     int length = 1;
     for (; value >= 10000; value /= 10000) length += 4;
     return length + (value >= 10) + (value >= 100) + (value >= 1000);
 }
 
-// Kept out of line, so that the short cases of write_decimal inline where it is used.
-[[gnu::noinline]] char* write_long_decimal(char* out, std::uint64_t value) {
+std::uint64_t bits_of(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+}  // namespace
+
+char* write_long_decimal(char* out, std::uint64_t value) {
     char* const end = out + decimal_length(value);
     char* p = end;
     for (; value >= 100; value /= 100) {
@@ -35,38 +37,6 @@ int decimal_length(std::uint64_t value) {
         p[-1] = static_cast<char>('0' + value);
     }
     return end;
-}
-
-std::uint64_t bits_of(double v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
-}  // namespace
-
-char* write_two_digits(char* out, unsigned value) {
-    std::memcpy(out, digit_pairs + 2 * std::size_t{value}, 2);
-    return out + 2;
-}
-
-char* write_decimal(char* out, std::uint64_t value) {
-    // Most values shown have one or two digits before the point.
-    if (value < 10) {
-        *out = static_cast<char>('0' + value);
-        return out + 1;
-    }
-    if (value < 100) return write_two_digits(out, static_cast<unsigned>(value));
-    return write_long_decimal(out, value);
-}
-
-char* write_fixed6(char* out, std::uint64_t whole, std::uint32_t millionths) {
-    out = write_decimal(out, whole);
-    *out = '.';
-    write_two_digits(out + 1, millionths / 10000);
-    write_two_digits(out + 3, millionths / 100 % 100);
-    write_two_digits(out + 5, millionths % 100);
-    return out + 7;
 }
 
 bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths) {

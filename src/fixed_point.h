@@ -4,7 +4,9 @@
 // decimal integers.
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tsconv {
 
@@ -30,28 +32,61 @@ inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& milliont
     // value, so unless its fraction lies near one half, rounding the product
     // rounds the exact value the same way.
     const double magnitude = std::fabs(v);
-    if (magnitude < 1099511.0) {
-        const double scaled = magnitude * 1e6;
-        const std::int64_t truncated = static_cast<std::int64_t>(scaled);
-        const double fraction = scaled - static_cast<double>(truncated);
-        if (std::fabs(fraction - 0.5) > 1.0 / 4096) {
-            const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
-            whole = rounded / 1000000;
-            millionths = static_cast<std::uint32_t>(rounded - whole * 1000000);
-            return true;
-        }
+    if (!(magnitude < 1099511.0)) return round_fixed6_exact(v, whole, millionths);
+    const double scaled = magnitude * 1e6;
+    const std::int64_t truncated = static_cast<std::int64_t>(scaled);
+    const double fraction = scaled - static_cast<double>(truncated);
+    if (!(std::fabs(fraction - 0.5) > 1.0 / 4096)) return round_fixed6_exact(v, whole, millionths);
+    const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
+    // The whole part without a division: whole * 10^6 and (whole + 1) * 10^6
+    // are exact doubles, so the product, rounded, lies from the one to the
+    // other.
+    whole = static_cast<std::uint64_t>(magnitude);
+    std::uint64_t rest = rounded - whole * 1000000;
+    if (rest == 1000000) {
+        ++whole;
+        rest = 0;
     }
-    return round_fixed6_exact(v, whole, millionths);
+    millionths = static_cast<std::uint32_t>(rest);
+    return true;
+}
+
+// "00" to "99" one after the other. The writers below inline where they are
+// used: they write the seconds of every record.
+inline constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes a value below 100 as two digits, with a leading zero below 10.
+inline char* write_two_digits(char* out, unsigned value) {
+    std::memcpy(out, digit_pairs + 2 * std::size_t{value}, 2);
+    return out + 2;
+}
+
+// write_decimal for values of three digits and more, out of line.
+char* write_long_decimal(char* out, std::uint64_t value);
+
+// Writes value in decimal without leading zeros; returns the end of the text.
+inline char* write_decimal(char* out, std::uint64_t value) {
+    // Most values shown have one or two digits before the point.
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    if (value < 100) return write_two_digits(out, static_cast<unsigned>(value));
+    return write_long_decimal(out, value);
 }
 
 // Writes whole "." millionths as format_fixed6 writes a rounded magnitude
 // (millionths below 10^6, as six digits). Returns the end of the text.
-char* write_fixed6(char* out, std::uint64_t whole, std::uint32_t millionths);
-
-// Writes value in decimal without leading zeros; returns the end of the text.
-char* write_decimal(char* out, std::uint64_t value);
-
-// Writes a value below 100 as two digits, with a leading zero below 10.
-char* write_two_digits(char* out, unsigned value);
+inline char* write_fixed6(char* out, std::uint64_t whole, std::uint32_t millionths) {
+    out = write_decimal(out, whole);
+    *out = '.';
+    write_two_digits(out + 1, millionths / 10000);
+    write_two_digits(out + 3, millionths / 100 % 100);
+    write_two_digits(out + 5, millionths % 100);
+    return out + 7;
+}
 
 }  // namespace tsconv

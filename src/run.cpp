@@ -29,11 +29,11 @@ ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE*
 
     SourceRecord record;
     LocalTimeCache cache;
-    SourceLine line;
     unsigned long long line_number = 0;
-    while (!output.write_failed && read_source_line(input, line)) {
+    int supplied = 0;
+    while (!output.write_failed && (supplied = read_and_decode_source_line(input, record)) >= 0) {
         ++line_number;
-        if (decode_source_line(line.text, line.length, record) == 0) continue;
+        if (supplied == 0) continue;
         if (!write_target_record(output, record, cache)) warn_unconvertible(warnings, line_number);
     }
 

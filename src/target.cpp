@@ -19,6 +19,7 @@ constexpr std::size_t max_seconds_length = 9;
 constexpr std::size_t max_record_length =
     minute_text_length + max_seconds_length + 3 * (1 + fixed6_max_length) + sizeof "\r\n" - 1;
 static_assert(io_block_size >= max_record_length, "a block holds the longest record line");
+static_assert(max_value_text_length <= fixed6_max_length, "a value text takes no more room than a formatted value");
 
 // After a failed write the file may end inside a line: cut it back to the
 // last line end it received, so that it ends with a complete record. A pipe
@@ -68,6 +69,14 @@ void write_minute(char* out, const LocalTimestamp& time) {
     *out = ':';
 }
 
+// A value: its text where the decoder took one from the digits, else its
+// double formatted.
+char* write_value(char* out, double value, const ValueText& shown) {
+    if (shown.length == 0) return format_fixed6(out, value);
+    std::memcpy(out, shown.text, max_value_text_length);
+    return out + shown.length;
+}
+
 }  // namespace
 
 void open_target_stream(TargetStream& stream, std::FILE* file) {
@@ -96,11 +105,11 @@ bool write_target_record(TargetStream& stream, const SourceRecord& record, Local
     std::memcpy(line, stream.minute_text, minute_text_length);
     char* out = write_fixed6(line + minute_text_length, static_cast<std::uint64_t>(time.second), time.millionths);
     *out++ = ';';
-    out = format_fixed6(out, record.PV);
+    out = write_value(out, record.PV, record.PV_text);
     *out++ = ';';
-    out = format_fixed6(out, record.wSP);
+    out = write_value(out, record.wSP, record.wSP_text);
     *out++ = ';';
-    out = format_fixed6(out, record.wOP);
+    out = write_value(out, record.wOP, record.wOP_text);
     *out++ = '\r';
     *out++ = '\n';
     stream.used += static_cast<std::size_t>(out - line);

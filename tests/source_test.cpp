@@ -5,19 +5,26 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "fixed_point.h"
+#include "io_block.h"
 #include "test_support.h"
 
 namespace {
 
 using tsconv::SourceRecord;
 
+// Decodes the line followed by the characters the decoder may read ahead:
+// digits, so that taking any of them for part of the line would show.
 int decode(std::string line, SourceRecord& record) {
-    return tsconv::decode_source_line(line.data(), line.size(), record);
+    const std::size_t length = line.size();
+    line.append(tsconv::line_read_ahead, '7');
+    return tsconv::decode_source_line(line.data(), length, record);
 }
 
 struct Decoded {
@@ -30,6 +37,24 @@ void expect_record(const SourceRecord& record, const Decoded& want, const std::s
     EXPECT_EQ(record.PV, want.PV) << line;
     EXPECT_EQ(record.wSP, want.wSP) << line;
     EXPECT_EQ(record.wOP, want.wOP) << line;
+}
+
+std::string shown(const tsconv::ValueText& value) { return std::string(value.text, value.length); }
+
+std::string formatted(double value) {
+    char text[tsconv::fixed6_max_length];
+    return std::string(text, tsconv::format_fixed6(text, value));
+}
+
+// A value's text, where there is one, is what formatting its double gives.
+void expect_texts_match_values(const SourceRecord& record, const std::string& line) {
+    const std::pair<double, const tsconv::ValueText*> values[] = {
+        {record.PV, &record.PV_text}, {record.wSP, &record.wSP_text}, {record.wOP, &record.wOP_text}};
+    for (const auto& value : values) {
+        if (value.second->length != 0) {
+            ASSERT_EQ(shown(*value.second), formatted(value.first)) << line;
+        }
+    }
 }
 
 TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
@@ -103,6 +128,33 @@ TEST(DecodeSourceLine, NumberGrammar) {
         {"12345678901234567890;1", 2, 12345678901234567890.0},
         {"0,00000000000000000001;1", 2, 1e-20},
         {"45011,121527777778;1", 2, 45011.121527777778},
+        // Five integer digits as one word: every number of digits around
+        // five, and every character that could end them.
+        {"45011;1", 2, 45011},
+        {"45011,5;1", 2, 45011.5},
+        {"-45011.5;1", 2, -45011.5},
+        {"4501,5;1", 2, 4501.5},
+        {"450111,5;1", 2, 450111.5},
+        {"45011e2;1", 2, 4501100},
+        {"4501/,5;1", 1, 4501},
+        {"45011:5;1", 1, 45011},
+        {"45011/5;1", 1, 45011},
+        {"4501\xb0" "1;1", 1, 4501},
+        {"45011\xff;1", 1, 45011},
+        {"00001,5;1", 2, 1.5},
+        // Decimals eight at a time: every character that ends a run of
+        // digits, just below "0", just above "9" or with the high bit set.
+        {"45011,1215277778;1", 2, 45011.1215277778},
+        {"1,12345678;1", 2, 1.12345678},
+        {"1,1234567812345678;1", 2, 1.1234567812345678},
+        {"1,1234567/8;1", 1, 1.1234567},
+        {"1,1234567:8;1", 1, 1.1234567},
+        {"1,1234/678;1", 1, 1.1234},
+        {"1,123:5678;1", 1, 1.123},
+        {"1,\xff" "2345678;1", 1, 1},
+        {"1,1234567\x80" "8;1", 1, 1.1234567},
+        {"1,12345678\xb0;1", 1, 1.12345678},
+        {"1,12345678e1;1", 2, 11.2345678},
         {"5", 1, 5},
         {"5\r\n", 1, 5},
         {"5\r;1", 1, 5},
@@ -143,7 +195,7 @@ TEST(DecodeSourceLine, StopsAtTheFirstMisfit) {
 
 TEST(DecodeSourceLine, NeverReadsBeyondTheGivenLength) {
     // The characters after the given length would change every result.
-    std::string text = "12;34;56;789999";
+    std::string text = "12;34;56;789999" + std::string(tsconv::line_read_ahead, '9');
     SourceRecord record;
     EXPECT_EQ(tsconv::decode_source_line(text.data(), 1, record), 1);
     EXPECT_EQ(record.serial_date, 1);
@@ -191,6 +243,79 @@ TEST(DecodeSourceLine, MatchesStrtodOnRandomNumbers) {
         const double expected = std::strtod(with_points.c_str(), nullptr);
         ASSERT_EQ(record.serial_date, expected) << number;
         ASSERT_EQ(std::signbit(record.serial_date), std::signbit(expected)) << number;
+    }
+}
+
+TEST(DecodeSourceLine, ValueTextsMatchFormattingOnRandomValues) {
+    // Short decimals as the values of a log have them, with every sign,
+    // separator and length around the limits of the text taken from digits.
+    std::mt19937 random(17);
+    auto digits = [&](unsigned n) {
+        std::string s;
+        for (unsigned i = 0; i < n; ++i) s += static_cast<char>('0' + random() % 10);
+        return s;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        std::string value = random() % 3 == 0 ? "-" : "";
+        value += digits(random() % 10);
+        if (random() % 4 != 0) value += random() % 2 ? ',' : '.';
+        value += digits(random() % 9);
+        const std::string line = "1;" + value + ";" + value + ";" + value;
+        SourceRecord record;
+        decode(line, record);
+        expect_texts_match_values(record, line);
+    }
+}
+
+TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
+    const struct {
+        std::string value;
+        std::string text;  // empty: formatted from the double
+    } cases[] = {
+        {"63,20", "63.200000"}, {"65", "65.000000"},     {"-0,5", "-0.500000"},
+        {",5", "0.500000"},     {"-,5", "-0.500000"},    {"5,", "5.000000"},
+        {"5.", "5.000000"},     {"-0", "-0.000000"},     {"0", "0.000000"},
+        {"0,123456", "0.123456"}, {"-999999,999999", "-999999.999999"},
+        {"0,1234567", ""},      // seven decimals
+        {"05", ""},             // a leading zero other than a lone "0"
+        {"00,5", ""},           {"+5", ""},              {" 5", ""},
+        {"5e0", ""},            {"1" + std::string(20, '0'), ""},
+    };
+    for (const auto& c : cases) {
+        SourceRecord record;  // holding values no line gives
+        record.PV = record.wSP = record.wOP = std::numeric_limits<double>::quiet_NaN();
+        const std::string line = "1;" + c.value + ";" + c.value + ";" + c.value + "\r\n";
+        ASSERT_EQ(decode(line, record), 4) << line;
+        EXPECT_EQ(shown(record.PV_text), c.text) << c.value;
+        EXPECT_EQ(shown(record.wSP_text), shown(record.PV_text)) << c.value;
+        EXPECT_EQ(shown(record.wOP_text), shown(record.PV_text)) << c.value;
+        expect_texts_match_values(record, line);
+    }
+}
+
+TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
+    // Each line in turn on one record: a text never outlives its value. A
+    // value whose bits stay the same keeps its text, or its lack of one.
+    const struct {
+        std::string line;
+        std::string PV, wSP, wOP;
+    } rows[] = {
+        {"1;0;-0;0", "", "-0.000000", ""},
+        {"1;-0;0;5", "-0.000000", "0.000000", "5.000000"},
+        {"1;-0,0;0,00;5,000", "-0.000000", "0.000000", "5.000000"},
+        {"1;2,5;3;4", "2.500000", "3.000000", "4.000000"},
+        {"1;7", "7.000000", "3.000000", "4.000000"},
+        {"1;+2,5e1;-3", "", "-3.000000", "4.000000"},
+        {"1;8;9;1e-7", "8.000000", "9.000000", ""},
+        {"1;x;5;5", "8.000000", "9.000000", ""},
+    };
+    SourceRecord record;
+    for (const auto& row : rows) {
+        decode(row.line, record);
+        EXPECT_EQ(shown(record.PV_text), row.PV) << row.line;
+        EXPECT_EQ(shown(record.wSP_text), row.wSP) << row.line;
+        EXPECT_EQ(shown(record.wOP_text), row.wOP) << row.line;
+        expect_texts_match_values(record, row.line);
     }
 }
 
@@ -254,6 +379,78 @@ TEST(ReadSourceLine, LinesAcrossBlockBoundaries) {
         }
     }
     EXPECT_EQ(read_lines(content), expected);
+}
+
+bool same_record(const SourceRecord& a, const SourceRecord& b) {
+    return std::memcmp(&a.serial_date, &b.serial_date, sizeof(double)) == 0 &&
+           std::memcmp(&a.PV, &b.PV, sizeof(double)) == 0 && std::memcmp(&a.wSP, &b.wSP, sizeof(double)) == 0 &&
+           std::memcmp(&a.wOP, &b.wOP, sizeof(double)) == 0 && shown(a.PV_text) == shown(b.PV_text) &&
+           shown(a.wSP_text) == shown(b.wSP_text) && shown(a.wOP_text) == shown(b.wOP_text);
+}
+
+// Reads and decodes the content line by line both ways: decoding where a
+// line lies gives what reading, then decoding gives.
+void expect_same_as_reading_then_decoding(const std::string& content, const std::string& name) {
+    const std::string path = tsconv_test::scratch_folder() + "/source";
+    tsconv_test::write_file(path, content);
+    std::FILE* const general_file = std::fopen(path.c_str(), "rb");
+    std::FILE* const fused_file = std::fopen(path.c_str(), "rb");
+    tsconv::SourceStream general, fused;
+    tsconv::open_source_stream(general, general_file);
+    tsconv::open_source_stream(fused, fused_file);
+    SourceRecord general_record, fused_record;
+    for (int line_number = 1;; ++line_number) {
+        tsconv::SourceLine line;
+        const int expected =
+            tsconv::read_source_line(general, line) ? tsconv::decode_source_line(line.text, line.length, general_record) : -1;
+        ASSERT_EQ(tsconv::read_and_decode_source_line(fused, fused_record), expected) << name << ", line " << line_number;
+        ASSERT_TRUE(same_record(fused_record, general_record)) << name << ", line " << line_number;
+        if (expected < 0) break;
+    }
+    std::fclose(general_file);
+    std::fclose(fused_file);
+}
+
+TEST(ReadAndDecodeSourceLine, MatchesReadingThenDecoding) {
+    const std::string plain = "45011,1215277778;63,20;65;44,31";
+    const std::string long_tail(500, 'x');
+    const struct {
+        std::string name;
+        std::string content;
+    } cases[] = {
+        {"plain lines", plain + "\r\n" + plain + "\n"},
+        {"long line, then another", plain + long_tail + "\r\n" + plain + "\r\n"},
+        {"long last line without a line end", plain + "\n" + plain + long_tail},
+        {"long last line of digits", plain + "\n1;2;3;" + std::string(600, '4')},
+        {"line of 399 characters", plain + std::string(399 - plain.size() - 1, ' ') + "\n" + plain},
+        {"line of 400 characters", plain + std::string(400 - plain.size() - 1, ' ') + "\n" + plain},
+        {"byte order mark", "\xEF\xBB\xBF" + plain + "\n" + plain},
+    };
+    for (const auto& c : cases) expect_same_as_reading_then_decoding(c.content, c.name);
+}
+
+TEST(ReadAndDecodeSourceLine, MatchesReadingThenDecodingOnRandomSources) {
+    // Lines of every kind, most of them plain, over several blocks.
+    std::mt19937 random(29);
+    const char* const serial_dates[] = {"45011,1215277778", "45011,1215625", "-1", "45011", "4,5e4", "+45011",
+                                        " 45011", "12345678901234567890", "0,00000000000000000001", "45011,12x"};
+    const std::string values[] = {"63,20", "65", "-0,5", ",5", "5,", "-", "1e3", "05", "0,1234567",
+                                  "123456789", "+1", " 2", "x", "", "63,20,1", std::string("7\0", 2)};
+    const char* const ends[] = {"\r\n", "\n", ";\r\n", ";99\r\n", "abc\n", "\r", "\r\r\n"};
+    std::string content = random() % 2 ? "\xEF\xBB\xBF" : "";
+    while (content.size() < 3 * tsconv::io_block_size) {
+        std::string line = serial_dates[random() % 4 == 0 ? random() % 10 : random() % 2];
+        const unsigned fields = random() % 8 == 0 ? random() % 4 : 3;
+        for (unsigned i = 0; i < fields; ++i) {
+            line += ';';
+            line += values[random() % 4 == 0 ? random() % 16 : random() % 3];
+        }
+        if (random() % 50 == 0) line += std::string(random() % 600, random() % 2 ? '7' : 'x');
+        line += ends[random() % 3 == 0 ? random() % 7 : 0];
+        content += line;
+    }
+    content += "45011,5;1;2;3";  // no line end at the end
+    expect_same_as_reading_then_decoding(content, "random");
 }
 
 #ifdef __linux__

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "source.h"
 #include "test_support.h"
 
 namespace {
@@ -106,6 +107,33 @@ TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
         alone += text.substr(header.size());
     }
     EXPECT_EQ(together, alone);
+}
+
+TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
+    // Records decoded from lines, written with the texts taken from the
+    // digits and again with every value formatted from its double.
+    tsconv_test::set_time_zone("UTC0");
+    const char* const values[] = {"63,20", "-0", ",5", "-,25", "5,", "999999,999999", "-123456,7", "0,000001",
+                                  "7", "12345678,1", "0,1234567", "1e3", "05", "+2"};
+    std::vector<tsconv::SourceRecord> records;
+    tsconv::SourceRecord record;
+    for (std::size_t i = 0; i < 500; ++i) {
+        std::string line = "45000," + std::to_string(i) + ";" + values[i % 14] + ";" + values[i / 14 % 14];
+        if (i % 3 != 0) line += std::string(";") + values[i * 5 % 14];  // or carried forward
+        line += "\r\n" + std::string(tsconv::line_read_ahead, '9');
+        tsconv::decode_source_line(line.data(), line.size() - tsconv::line_read_ahead, record);
+        records.push_back(record);
+    }
+    std::string with_texts;
+    std::string formatted;
+    for (const tsconv::SourceRecord& decoded : records) {
+        with_texts += written({decoded});
+        tsconv::SourceRecord plain = decoded;
+        plain.PV_text.length = plain.wSP_text.length = plain.wOP_text.length = 0;
+        formatted += written({plain});
+    }
+    EXPECT_EQ(with_texts, formatted);
+    EXPECT_NE(records[1].PV_text.length, 0);  // the texts were used
 }
 
 #ifdef __linux__
