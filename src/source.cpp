@@ -474,17 +474,14 @@ int read_and_decode_source_line(SourceStream& stream, SourceRecord& record) {
 }
 
 int decode_source_line(const char* text, std::size_t length, SourceRecord& record) {
+    // Decoded from a copy that ends in a line end and leaves room to read
+    // ahead, so that nothing beyond the given text is ever read.
     length = std::min(length, max_decoded_length);
-    char terminated[max_decoded_length + 1 + line_read_ahead];
-    if (length == 0 || text[length - 1] != '\n') {
-        // The last line of a source without a line end, or the start of a
-        // long line: decoded from a copy with a line end.
-        std::memcpy(terminated, text, length);
-        terminated[length++] = '\n';
-        std::memset(terminated + length, '\n', line_read_ahead);
-        text = terminated;
-    }
-    return decode_terminated_line(text, text + length, record);
+    char line[max_decoded_length + 1 + line_read_ahead];
+    std::memcpy(line, text, length);
+    if (length == 0 || line[length - 1] != '\n') line[length++] = '\n';
+    std::memset(line + length, '\n', line_read_ahead);
+    return decode_terminated_line(line, line + length, record);
 }
 
 }  // namespace tsconv

@@ -60,9 +60,8 @@ int read_and_decode_source_line(SourceStream& stream, SourceRecord& record);
 // record, field by field, stopping at the first character that does not fit.
 // Returns how many values were stored, 0 to 4; fields not supplied keep their
 // values. A "," counts as a decimal point. Decodes at most the first
-// max_decoded_length characters; the line_read_ahead characters after
-// text + length must be readable, but what they hold never changes the
-// result. The text is not changed.
+// max_decoded_length characters and reads nothing beyond them or beyond
+// text + length; the text is not changed.
 int decode_source_line(const char* text, std::size_t length, SourceRecord& record);
 
 }  // namespace tsconv
