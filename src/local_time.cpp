@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "calendar.h"
 #include "fixed_point.h"
 #include "platform.h"
 #include "zone_rules.h"
@@ -20,29 +21,6 @@ constexpr double max_seconds_magnitude = 1e12;
 // cache_probe_span where the zone in use is shown to keep each offset longer,
 // else 0: the cached stretch is never pushed.
 std::int64_t probe_span = 0;
-
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-std::int64_t days_from_civil(std::int64_t year, int month, int day) {
-    year -= month <= 2;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const std::int64_t year_of_era = year - era * 400;
-    const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
-}
-
-void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t day_of_era = days - era * 146097;
-    const std::int64_t year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const std::int64_t month_index = (5 * day_of_year + 2) / 153;
-    day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
-    month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
-    year = static_cast<int>(year_of_era + era * 400 + (month <= 2));
-}
 
 // Makes the local minute that holds the local second `seconds` (since
 // 1970-01-01) the cached one. Kept out of line, so that the common case of

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "calendar.h"
+
 namespace tsconv {
 
 namespace {
@@ -26,17 +28,6 @@ constexpr std::int64_t glibc_margin = 60;
 constexpr std::int64_t windows_day_error = 8 * seconds_per_day;
 
 // Calendar ----------------------------------------------------------------
-
-bool is_leap_year(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-std::int64_t days_from_civil(std::int64_t year, int month, int day) {
-    year -= month <= 2;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const std::int64_t year_of_era = year - era * 400;
-    const std::int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    return era * 146097 + year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year - 719468;
-}
 
 std::int64_t year_start(std::int64_t year) { return days_from_civil(year, 1, 1) * seconds_per_day; }
 
