@@ -373,17 +373,20 @@ bool refill(SourceStream& stream) {
     return got > 0;
 }
 
-void pass_over_rest_of_line(SourceStream& stream) {
+// Passes over the rest of a long line. False when reading failed before its
+// end; a line whose end arrived with the failing read is whole.
+bool pass_over_rest_of_line(SourceStream& stream) {
     stream.begin = stream.end;
     while (refill(stream)) {
         const char* data = stream.buffer.data();
         const void* line_end = std::memchr(data, '\n', stream.end);
         if (line_end != nullptr) {
             stream.begin = static_cast<std::size_t>(static_cast<const char*>(line_end) - data) + 1;
-            return;
+            return true;
         }
         stream.begin = stream.end;
     }
+    return !stream.read_failed;
 }
 
 void pass_over_byte_order_mark(SourceStream& stream) {
@@ -426,8 +429,7 @@ bool read_source_line(SourceStream& stream, SourceLine& line) {
             std::memcpy(stream.long_line_start, text, max_decoded_length);
             line.text = stream.long_line_start;
             line.length = max_decoded_length;
-            pass_over_rest_of_line(stream);
-            return !stream.read_failed;
+            return pass_over_rest_of_line(stream);
         }
         if (!refill(stream)) {
             if (stream.read_failed || stream.begin == stream.end) return false;

@@ -148,6 +148,8 @@ TEST(FaultInjection, SourceReadFailsPartWay) {
         {"one byte short of the end", records, records.size() - 1},
         {"inside a line longer than a block", with_huge_line, fifth_line_end + 1024 * 1024},
         {"inside the decoded start of a long line", with_huge_line, fifth_line_end + 100},
+        // The read that finds the end of the long line also fails: the line is whole.
+        {"in the read that ends a long line", with_huge_line, fifth_line_end + huge_line.size() + 3},
     };
     for (const auto& c : cases) {
         const std::string source = folder + "/source.csv";
