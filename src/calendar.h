@@ -7,6 +7,8 @@
 
 namespace tsconv {
 
+constexpr std::int64_t seconds_per_day = 86400;
+
 inline bool is_leap_year(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 // Days since 1970-01-01 of a date.

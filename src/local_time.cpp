@@ -13,7 +13,6 @@ namespace tsconv {
 namespace {
 
 constexpr std::int64_t seconds_per_minute = 60;
-constexpr std::int64_t seconds_per_day = 86400;
 
 // Far beyond the years 1 to 9999 either way; keeps the arithmetic in range.
 constexpr double max_seconds_magnitude = 1e12;
@@ -44,11 +43,24 @@ void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimest
     local.second = static_cast<int>(seconds - cache.minute_start);
 }
 
+// True when the target can show the breakdown: a date of the years 1 to 9999
+// that exists, a clock time within the day, at most second 60 (a leap
+// second). Anything else is no local time at all, whatever the zone says.
+bool is_showable(const std::tm& tm) {
+    if (tm.tm_year < 1 - 1900 || tm.tm_year > 9999 - 1900 || tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 ||
+        tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 || tm.tm_sec > 60) {
+        return false;
+    }
+    int year, month, day;
+    civil_from_days(days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday), year, month, day);
+    return day == tm.tm_mday;  // not the 31st of a shorter month
+}
+
 // The platform's breakdown, and the UTC offset it shows. A leap second
 // (second 60) has no offset that arithmetic could repeat.
 bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& offset, bool& cacheable) {
     std::tm tm;
-    if (!platform::local_breakdown(t, tm)) return false;
+    if (!platform::local_breakdown(t, tm) || !is_showable(tm)) return false;
     local.year = tm.tm_year + 1900;
     local.month = tm.tm_mon + 1;
     local.day = tm.tm_mday;
@@ -115,7 +127,7 @@ bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
 
 void init_local_time() {
     platform::init_local_time();
-    probe_span = shortest_offset_period() > cache_probe_span ? cache_probe_span : 0;
+    probe_span = zone_keeps_offsets() ? cache_probe_span : 0;
 }
 
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out) {

@@ -59,7 +59,6 @@ ZoneChange zone_change(const SYSTEMTIME& rule) {
 bool system_zone(SystemZone& out) {
     TIME_ZONE_INFORMATION info;
     if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) return false;
-    out.bias = static_cast<int>(info.Bias);
     out.standard_bias = static_cast<int>(info.StandardBias);
     out.daylight_bias = static_cast<int>(info.DaylightBias);
     out.standard_start = zone_change(info.StandardDate);
@@ -136,6 +135,31 @@ std::FILE* open_source(const char* path) {
 }
 
 std::FILE* open_target(const char* path) { return unbuffered(std::fopen(path, "wb")); }
+
+FileRead read_regular_file(const char* path, std::size_t max_size, std::string& bytes) {
+    struct stat named;
+    if (stat(path, &named) != 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::refused;
+    if (!S_ISREG(named.st_mode) || static_cast<std::uint64_t>(named.st_size) > max_size) return FileRead::refused;
+    // Without waiting, should the name have become a FIFO since.
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return FileRead::refused;
+    struct stat opened;
+    bool whole = fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev &&
+                 opened.st_ino == named.st_ino;
+    bytes.clear();
+    char block[4096];
+    while (whole) {
+        const ssize_t got = read(descriptor, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || bytes.size() + static_cast<std::size_t>(got) > max_size) {
+            whole = got == 0;
+            break;
+        }
+        bytes.append(block, static_cast<std::size_t>(got));
+    }
+    close(descriptor);
+    return whole ? FileRead::read : FileRead::refused;
+}
 
 bool is_same_file(std::FILE* source, const char* target_path) {
     struct stat source_info;

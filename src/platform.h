@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace tsconv::platform {
 
@@ -38,10 +39,9 @@ struct ZoneChange {
     int second = 0;
 };
 
-// The Windows system zone: UTC = local time + bias (+ standard or daylight
-// bias), in minutes.
+// The Windows system zone: UTC = local time + its bias + the standard or
+// daylight bias, in minutes.
 struct SystemZone {
-    int bias = 0;
     int standard_bias = 0;
     int daylight_bias = 0;
     ZoneChange standard_start;  // the end of daylight saving time
@@ -52,6 +52,15 @@ struct SystemZone {
 // The zone the C runtime applies when TZ is not set. False when the system
 // cannot tell.
 bool system_zone(SystemZone& out);
+#endif
+
+#ifndef _WIN32
+enum class FileRead { read, missing, refused };
+
+// Reads a regular file of at most max_size bytes whole. Missing where no file
+// of that name exists; refused where it cannot be read, is larger, or is no
+// regular file: a FIFO or device is never opened.
+FileRead read_regular_file(const char* path, std::size_t max_size, std::string& bytes);
 #endif
 
 // Opens the source for reading bytes as stored. Null when it cannot be opened

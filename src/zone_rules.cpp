@@ -1,10 +1,7 @@
 #include "zone_rules.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "calendar.h"
 
@@ -12,451 +9,299 @@ namespace tsconv {
 
 namespace {
 
-using Instants = std::vector<std::int64_t>;
+constexpr std::int64_t seconds_per_week = 7 * seconds_per_day;
 
-constexpr std::int64_t seconds_per_day = 86400;
+// Rule strings ---------------------------------------------------------------------
 
-// glibc's arithmetic is followed exactly. The one thing it does that the
-// instants below leave out: at a leap second it shows second 60, which moves
-// the change of the shown offset one second past the leap record's time. A
-// minute covers that with room.
-constexpr std::int64_t glibc_margin = 60;
-
-// The Windows C runtime finds the day of a change with its own calendar code
-// (its leap-year test, for one, is the every-fourth-year one); its day may
-// differ from the Gregorian one computed here by up to a week.
-constexpr std::int64_t windows_day_error = 8 * seconds_per_day;
-
-// Calendar ----------------------------------------------------------------
-
-std::int64_t year_start(std::int64_t year) { return days_from_civil(year, 1, 1) * seconds_per_day; }
-
-// POSIX TZ strings, as glibc reads and applies them -----------------------
-
-// The day of a change and its local clock time.
-struct ChangeRule {
-    char form = 'M';  // 'J': day 1 to 365, February 29 never counted; 'n': day 0 to 365; 'M'
-    int day = 0;      // J and n: the day; M: the weekday, 0 = Sunday
-    int week = 0;     // M: 1 to 5, 5 = the last in the month
-    int month = 0;    // M: 1 to 12
+// One yearly change: on a day of the year (Jn, n or Mm.w.d) at a clock time of
+// the offset in force before it.
+struct YearlyChange {
+    char form = 'M';               // 'J': day 1 to 365, February 29 never counted; 'n': day 0 to 365
+    int day = 0;                   // J and n: the day; M: the weekday, 0 = Sunday
+    int week = 0;                  // M: 1 to 5, 5 = the last in the month
+    int month = 0;                 // M: 1 to 12
     std::int64_t time = 2 * 3600;  // may be negative or beyond one day
+    std::int64_t offset = 0;       // of the clock it is given on, seconds east of UTC
 };
 
-struct PosixZone {
-    std::int64_t std_offset = 0;  // seconds east of UTC
-    std::int64_t dst_offset = 0;
+struct RuleString {
     bool has_dst = false;
-    bool has_rules = false;
-    ChangeRule start;  // of daylight saving time, on the standard clock
-    ChangeRule end;    // on the daylight clock
+    YearlyChange changes[2];  // to daylight time, back to standard time
 };
 
-// The given weekday (0 = Sunday) of the given week of a month, at a clock time.
-ChangeRule month_rule(int month, int week, int day_of_week, std::int64_t time) {
-    ChangeRule rule;
-    rule.month = month;
-    rule.week = week;
-    rule.day = day_of_week;
-    rule.time = time;
-    return rule;
-}
+enum class Parsed { no_rule, rule, malformed };
 
-bool skip(const char*& p, char c) {
-    if (*p != c) return false;
-    ++p;
-    return true;
-}
-
+bool skip(const char*& p, char c) { return *p == c && (++p, true); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// One to three digits, at most max. Longer forms glibc reads too, but nobody writes.
-bool parse_number(const char*& p, int max, int& value) {
-    if (!is_digit(*p)) return false;
+// One to three digits, at most max.
+bool number(const char*& p, int max, int& value) {
     value = 0;
-    for (int digits = 0; is_digit(*p); ++digits) {
-        if (digits == 3) return false;
-        value = value * 10 + (*p++ - '0');
-    }
-    return value <= max;
+    const char* const begin = p;
+    while (is_digit(*p) && p - begin < 3) value = value * 10 + (*p++ - '0');
+    return p != begin && !is_digit(*p) && value <= max;
 }
 
-// hh[:mm[:ss]] as seconds.
-bool parse_clock(const char*& p, int max_hours, std::int64_t& seconds) {
-    int hours = 0;
-    int minutes = 0;
-    int secs = 0;
-    if (!parse_number(p, max_hours, hours)) return false;
-    if (skip(p, ':')) {
-        if (!parse_number(p, 59, minutes)) return false;
-        if (skip(p, ':') && !parse_number(p, 59, secs)) return false;
-    }
-    seconds = hours * 3600 + minutes * 60 + secs;
+// [+-]hh[:mm[:ss]] in seconds.
+bool clock(const char*& p, int max_hours, std::int64_t& seconds) {
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    int hours = 0, minutes = 0, secs = 0;
+    if (!number(p, max_hours, hours)) return false;
+    if (skip(p, ':') && (!number(p, 59, minutes) || (skip(p, ':') && !number(p, 59, secs)))) return false;
+    seconds = (negative ? -1 : 1) * (hours * 3600 + minutes * 60 + secs);
     return true;
 }
 
-// Three letters or more, or <...> with three or more letters, digits, '+' or '-'.
-bool parse_name(const char*& p) {
+// Three letters or more, or <...> with three or more letters, digits, + or -.
+bool name(const char*& p) {
     const char* begin = p;
     while (is_letter(*p)) ++p;
     if (p - begin >= 3) return true;
-    p = begin;
     if (!skip(p, '<')) return false;
-    begin = p;
-    while (is_letter(*p) || is_digit(*p) || *p == '+' || *p == '-') ++p;
+    for (begin = p; is_letter(*p) || is_digit(*p) || *p == '+' || *p == '-';) ++p;
     return p - begin >= 3 && skip(p, '>');
 }
 
-// [+-]hh[:mm[:ss]], positive west of UTC (glibc takes at most 24 hours).
-bool parse_offset(const char*& p, std::int64_t& east) {
-    const bool west = *p != '-';
-    if (*p == '+' || *p == '-') ++p;
-    std::int64_t seconds = 0;
-    if (!parse_clock(p, 24, seconds)) return false;
-    east = west ? -seconds : seconds;
-    return true;
-}
-
-// Jn, n or Mm.w.d, then [/[+-]time] with up to 167 hours.
-bool parse_rule(const char*& p, ChangeRule& rule) {
-    rule = ChangeRule{};
+bool yearly_change(const char*& p, YearlyChange& change) {
     if (skip(p, 'J')) {
-        rule.form = 'J';
-        if (!parse_number(p, 365, rule.day) || rule.day < 1) return false;
+        change.form = 'J';
+        if (!number(p, 365, change.day) || change.day < 1) return false;
     } else if (skip(p, 'M')) {
-        if (!parse_number(p, 12, rule.month) || rule.month < 1 || !skip(p, '.') ||
-            !parse_number(p, 5, rule.week) || rule.week < 1 || !skip(p, '.') ||
-            !parse_number(p, 6, rule.day)) {
+        if (!number(p, 12, change.month) || change.month < 1 || !skip(p, '.') || !number(p, 5, change.week) ||
+            change.week < 1 || !skip(p, '.') || !number(p, 6, change.day)) {
             return false;
         }
     } else {
-        rule.form = 'n';
-        if (!parse_number(p, 365, rule.day)) return false;
+        change.form = 'n';
+        if (!number(p, 365, change.day)) return false;
     }
-    if (!skip(p, '/')) return true;
-    const bool negative = *p == '-';
-    if (*p == '+' || *p == '-') ++p;
-    if (!parse_clock(p, 167, rule.time)) return false;
-    if (negative) rule.time = -rule.time;
-    return true;
+    return !skip(p, '/') || clock(p, 167, change.time);
 }
 
-// Only the whole string in the forms above: glibc reads some other strings in
-// part, with results not worth modelling.
-bool parse_posix_zone(const char* p, PosixZone& zone) {
-    zone = PosixZone{};
-    if (!parse_name(p) || !parse_offset(p, zone.std_offset)) return false;
-    if (*p == '\0') return true;
-    if (!parse_name(p)) return false;
-    zone.has_dst = true;
-    zone.dst_offset = zone.std_offset + 3600;
-    if (*p != ',' && *p != '\0' && !parse_offset(p, zone.dst_offset)) return false;
-    if (*p == '\0') return true;
-    zone.has_rules = true;
-    return skip(p, ',') && parse_rule(p, zone.start) && skip(p, ',') && parse_rule(p, zone.end) &&
-           *p == '\0';
+// "std offset [dst [offset] ,change,change]", the whole string. A string
+// with no offset after its first name is no rule string at all.
+Parsed parse_rule_string(const char* p, RuleString& rule) {
+    rule = RuleString{};
+    std::int64_t std_west = 0;
+    std::int64_t dst_west = 0;
+    const bool bracketed = *p == '<';
+    if (!name(p)) return bracketed ? Parsed::malformed : Parsed::no_rule;
+    if (*p != '+' && *p != '-' && !is_digit(*p)) return Parsed::no_rule;
+    if (!clock(p, 24, std_west)) return Parsed::malformed;
+    if (*p == '\0') return Parsed::rule;
+    rule.has_dst = true;
+    if (!name(p)) return Parsed::malformed;
+    const bool dst_offset_given = *p != ',';
+    if ((dst_offset_given && !clock(p, 24, dst_west)) || !skip(p, ',') ||
+        !yearly_change(p, rule.changes[0]) || !skip(p, ',') || !yearly_change(p, rule.changes[1]) || *p != '\0') {
+        return Parsed::malformed;  // also daylight time without rules of its own
+    }
+    rule.changes[0].offset = -std_west;
+    rule.changes[1].offset = dst_offset_given ? -dst_west : -std_west + 3600;  // an hour ahead unless given
+    return Parsed::rule;
 }
 
-// The day of the year (0 = January 1) a rule picks.
-std::int64_t rule_day(const ChangeRule& rule, std::int64_t year) {
+constexpr int days_before_month[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+
+// The day of the year (0 = January 1) a change falls on.
+std::int64_t change_day(const YearlyChange& change, std::int64_t year) {
     const bool leap = is_leap_year(year);
-    if (rule.form == 'J') return rule.day - 1 + (leap && rule.day >= 60);
-    if (rule.form == 'n') return rule.day;
-    static const int month_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const std::int64_t first = days_from_civil(year, rule.month, 1);
-    const int first_weekday = static_cast<int>((first % 7 + 11) % 7);  // 1970-01-01 was a Thursday
-    const int length = month_days[rule.month - 1] + (leap && rule.month == 2);
-    int day = (rule.day - first_weekday + 7) % 7 + 7 * (rule.week - 1);
+    if (change.form == 'J') return change.day - 1 + (leap && change.day >= 60);
+    if (change.form == 'n') return change.day;
+    const int first = days_before_month[change.month - 1] + (leap && change.month > 2);
+    const int length = days_before_month[change.month] - days_before_month[change.month - 1] + (leap && change.month == 2);
+    const std::int64_t first_weekday = (days_from_civil(year, change.month, 1) % 7 + 11) % 7;  // 1970-01-01: Thursday
+    std::int64_t day = (change.day - first_weekday + 7) % 7 + 7 * (change.week - 1);
     while (day >= length) day -= 7;
-    return first - days_from_civil(year, 1, 1) + day;
+    return first + day;
 }
 
-// Appends the instants from `from` on where the offset can change under the
-// zone's rules in the given UTC years: glibc computes both changes for the
-// UTC year of the instant, so each change that falls in its own year, and
-// each year's start, where the next year's changes take over.
-void append_rule_changes(const PosixZone& zone, std::int64_t first_year, std::int64_t last_year,
-                         std::int64_t from, Instants& out) {
-    for (std::int64_t year = first_year; year <= last_year + 1; ++year) {
-        const std::int64_t start = year_start(year);
-        const std::int64_t next = year_start(year + 1);
-        if (start >= from) out.push_back(start);
-        if (year > last_year) break;
-        const ChangeRule* rules[2] = {&zone.start, &zone.end};
-        const std::int64_t offsets[2] = {zone.std_offset, zone.dst_offset};
-        for (int i = 0; i < 2; ++i) {
-            const std::int64_t in_year = rule_day(*rules[i], year) * seconds_per_day + rules[i]->time - offsets[i];
-            // glibc counts the years up to 1970 from 1970-01-01, not from their own start.
-            const std::int64_t counted_from[2] = {start, year <= 1970 ? 0 : start};
-            for (const std::int64_t base : counted_from) {
-                const std::int64_t change = base + in_year;
-                if (change >= start && change < next && change >= from) out.push_back(change);
-            }
+// Seconds from the start of the UTC year to the change.
+std::int64_t change_in_year(const YearlyChange& change, std::int64_t year) {
+    return change_day(change, year) * seconds_per_day + change.time - change.offset;
+}
+
+// True when, in every year, both changes lie a week or more inside the year
+// and two weeks or more apart, even if each may be `error` off: every change
+// is then weeks from the next, whichever year's changes apply. The calendar
+// repeats every 28 years from 1901 to 2099, and those years hold all 14 kinds
+// of year (leap or not, starting on each weekday).
+bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
+    if (!rule.has_dst) return true;
+    std::int64_t first[2] = {INT64_MAX, INT64_MAX};
+    std::int64_t last[2] = {INT64_MIN, INT64_MIN};
+    for (int i = 0; i < 2; ++i) {
+        for (std::int64_t year = 2000; year < 2028; ++year) {
+            first[i] = std::min(first[i], change_in_year(rule.changes[i], year) - error);
+            last[i] = std::max(last[i], change_in_year(rule.changes[i], year) + error);
         }
+        if (first[i] < seconds_per_week || last[i] > 365 * seconds_per_day - seconds_per_week) return false;
     }
+    return last[0] + 2 * seconds_per_week <= first[1] || last[1] + 2 * seconds_per_week <= first[0];
 }
 
-// The same for all years from `from` on. The Gregorian calendar repeats its
-// weekdays every 400 years, so 400 years past 1970 (with its odd years before)
-// show every gap there is.
-void append_rule_changes(const PosixZone& zone, std::int64_t from, Instants& out) {
-    // From the year of `from` or one or two before, in the years 0 to 10000 (only those are converted).
-    const std::int64_t first_year =
-        from == INT64_MIN ? 1969 : std::clamp<std::int64_t>(1968 + from / (146097 * seconds_per_day / 400), 0, 10000);
-    append_rule_changes(zone, first_year, std::max<std::int64_t>(first_year, 1969) + 401, from, out);
-}
+// Zone files (TZif) -------------------------------------------------------------------
 
-// The shortest gap between distinct instants, less the margin.
-std::int64_t shortest_gap(Instants& changes, std::int64_t margin) {
-    std::sort(changes.begin(), changes.end());
-    changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
-    std::uint64_t shortest = offset_never_changes;
-    for (std::size_t i = 1; i < changes.size(); ++i) {
-        // Unsigned: zone files may hold any 64-bit instants.
-        shortest = std::min(shortest, static_cast<std::uint64_t>(changes[i]) - static_cast<std::uint64_t>(changes[i - 1]));
-    }
-    if (shortest == static_cast<std::uint64_t>(offset_never_changes)) return offset_never_changes;
-    return shortest > static_cast<std::uint64_t>(margin) ? static_cast<std::int64_t>(shortest) - margin : 0;
-}
-
-// Zone files (TZif), as glibc reads them --------------------------------------
-
-struct ZoneType {
-    std::int64_t offset;  // seconds east of UTC
-    bool dst;
-};
-
-bool is_zone_file(const std::string& bytes) { return bytes.compare(0, 4, "TZif") == 0; }
-
-std::uint64_t big_endian(const std::string& bytes, std::size_t at, int size) {
+std::int64_t big_endian(const std::string& bytes, std::size_t at, std::size_t size) {
     std::uint64_t value = 0;
-    for (int i = 0; i < size; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return value;
-}
-
-std::int64_t signed_big_endian(const std::string& bytes, std::size_t at, int size) {
-    const std::uint64_t value = big_endian(bytes, at, size);
+    for (std::size_t i = 0; i < size; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
     return size == 4 ? std::int64_t{static_cast<std::int32_t>(value)} : static_cast<std::int64_t>(value);
 }
 
-// One header and its data, with times of time_size bytes: transition and
-// leap-second times added to changes, the block's types into types. At least
-// as strict as glibc.
-bool read_zone_block(const std::string& bytes, std::size_t& pos, int time_size, Instants& changes,
-                     std::vector<ZoneType>& types, std::int64_t& last_transition) {
-    if (bytes.size() - pos < 44 || bytes.compare(pos, 4, "TZif") != 0) return false;
-    const std::uint64_t utc_flags = big_endian(bytes, pos + 20, 4);
-    const std::uint64_t std_flags = big_endian(bytes, pos + 24, 4);
-    const std::uint64_t leaps = big_endian(bytes, pos + 28, 4);
-    const std::uint64_t transitions = big_endian(bytes, pos + 32, 4);
-    const std::uint64_t type_count = big_endian(bytes, pos + 36, 4);
-    const std::uint64_t chars = big_endian(bytes, pos + 40, 4);
-    pos += 44;
-    const std::uint64_t size = transitions * (time_size + 1) + type_count * 6 + chars +
-                               leaps * (time_size + 4) + std_flags + utc_flags;
-    if (type_count == 0 || bytes.size() - pos < size) return false;
-    const std::size_t type_indexes = pos + transitions * time_size;
-    const std::size_t type_records = type_indexes + transitions;
-    const std::size_t leap_records = type_records + type_count * 6 + chars;
-    last_transition = INT64_MIN;
-    types.clear();
-    for (std::size_t i = 0; i < transitions; ++i) {
-        last_transition = signed_big_endian(bytes, pos + i * time_size, time_size);
-        changes.push_back(last_transition);
-        if (static_cast<unsigned char>(bytes[type_indexes + i]) >= type_count) return false;
+// Checks one header and its data block, times of time_size bytes, and moves
+// pos past them. True where the counts agree with each other and the file,
+// and every transition and leap record, in order, is more than
+// zone_check_span from the next. last_transition is left as it was when the
+// block has none.
+bool block_keeps_offsets(const std::string& bytes, std::size_t& pos, std::size_t time_size,
+                         std::int64_t& last_transition) {
+    constexpr std::size_t header_size = 44;
+    if (bytes.size() - pos < header_size || bytes.compare(pos, 5, bytes, 0, 5) != 0) return false;
+    std::uint64_t count[6];  // UT flags, standard flags, leap records, transitions, types, name characters
+    for (int i = 0; i < 6; ++i) count[i] = static_cast<std::uint32_t>(big_endian(bytes, pos + 20 + 4 * i, 4));
+    const std::uint64_t types = count[4];
+    if (types == 0 || count[5] == 0 || (count[0] != 0 && count[0] != types) || (count[1] != 0 && count[1] != types)) {
+        return false;
     }
-    for (std::size_t i = 0; i < type_count; ++i) {
+    pos += header_size;
+    const std::uint64_t size = count[3] * (time_size + 1) + types * 6 + count[5] + count[2] * (time_size + 4) +
+                               count[1] + count[0];
+    if (bytes.size() - pos < size) return false;
+    // All within the file from here on.
+    const std::size_t transitions = pos;
+    const std::size_t type_indexes = transitions + count[3] * time_size;
+    const std::size_t type_records = type_indexes + count[3];
+    const std::size_t leaps = type_records + types * 6 + count[5];
+    for (std::size_t i = 0; i < types; ++i) {
         const std::size_t at = type_records + i * 6;
-        const unsigned char dst = bytes[at + 4];
-        const unsigned char name = bytes[at + 5];
-        if (dst > 1 || name >= chars) return false;
-        types.push_back(ZoneType{signed_big_endian(bytes, at, 4), dst == 1});
+        if (static_cast<unsigned char>(bytes[at + 4]) > 1 || static_cast<unsigned char>(bytes[at + 5]) >= count[5]) {
+            return false;
+        }
     }
-    for (std::size_t i = 0; i < leaps; ++i) {
-        changes.push_back(signed_big_endian(bytes, leap_records + i * (time_size + 4), time_size));
+    // Both lists merged in order: each instant must lie far from the one before.
+    std::size_t t = 0;
+    std::size_t l = 0;
+    std::int64_t previous = 0;
+    while (t < count[3] || l < count[2]) {
+        const std::int64_t next_transition = t < count[3] ? big_endian(bytes, transitions + t * time_size, time_size) : INT64_MAX;
+        const std::int64_t next_leap = l < count[2] ? big_endian(bytes, leaps + l * (time_size + 4), time_size) : INT64_MAX;
+        const bool is_transition = t < count[3] && (l == count[2] || next_transition <= next_leap);
+        const std::int64_t instant = is_transition ? next_transition : next_leap;
+        if (is_transition && static_cast<unsigned char>(bytes[type_indexes + t]) >= types) return false;
+        // Unsigned: zone files may hold any 64-bit instants.
+        if (t + l > 0 && static_cast<std::uint64_t>(instant) - static_cast<std::uint64_t>(previous) <= zone_check_span) return false;
+        if (t + l > 0 && instant < previous) return false;
+        previous = instant;
+        if (is_transition) {
+            last_transition = instant;
+            ++t;
+        } else {
+            ++l;
+        }
     }
     pos += size;
     return true;
 }
 
-// The instants where glibc's offset for a zone file can change: its
-// transitions and leap seconds, and after its last transition those of its
-// closing rule. Both the 32-bit and the 64-bit data count, whichever a glibc
-// reads; types are the last block's. False where the file is not read as
-// glibc reads it.
-bool read_zone_file(const std::string& bytes, Instants& changes, std::vector<ZoneType>& types) {
+// After the last transition the closing rule takes over: none of its changes
+// may follow that transition closely. Transitions beyond the years a record
+// can have matter to none.
+bool rule_starts_clear(const RuleString& rule, std::int64_t last_transition) {
+    constexpr std::int64_t far = std::int64_t{1} << 40;
+    if (!rule.has_dst || last_transition < -far || last_transition > far) return true;
+    int year, month, day;
+    civil_from_days(last_transition / seconds_per_day, year, month, day);
+    for (std::int64_t y = year - 1; y <= year + 1; ++y) {
+        for (const YearlyChange& change : rule.changes) {
+            const std::int64_t instant = days_from_civil(y, 1, 1) * seconds_per_day + change_in_year(change, y);
+            if (instant > last_transition && instant - last_transition <= zone_check_span) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool zone_file_keeps_offsets(const std::string& bytes) {
+    if (bytes.size() < 5 || bytes.compare(0, 4, "TZif") != 0 || bytes[4] < '2' || bytes[4] > '4') return false;
     std::size_t pos = 0;
-    std::int64_t last_transition = INT64_MIN;
-    if (!read_zone_block(bytes, pos, 4, changes, types, last_transition)) return false;
-    if (bytes[4] == '\0') return true;  // version 1: no more
-    if (!read_zone_block(bytes, pos, 8, changes, types, last_transition)) return false;
-    if (pos == bytes.size()) return true;  // no closing rule: the last type holds on
-    const std::size_t end = bytes.find('\n', pos + 1);
-    if (bytes[pos] != '\n' || end != bytes.size() - 1) return false;
-    PosixZone rule;
-    if (end == pos + 1) return true;
-    if (!parse_posix_zone(bytes.substr(pos + 1, end - pos - 1).c_str(), rule)) return false;
-    if (rule.has_dst && !rule.has_rules) return false;
-    if (rule.has_dst) append_rule_changes(rule, last_transition, changes);
-    return true;
+    std::int64_t last_transitions[2] = {INT64_MIN, INT64_MIN};
+    if (!block_keeps_offsets(bytes, pos, 4, last_transitions[0]) ||
+        !block_keeps_offsets(bytes, pos, 8, last_transitions[1])) {
+        return false;
+    }
+    // The closing rule, between line ends, ends the file.
+    const std::size_t rule_end = bytes.size() - 1;
+    if (rule_end <= pos || bytes[pos] != '\n' || bytes[rule_end] != '\n') return false;
+    const std::string text = bytes.substr(pos + 1, rule_end - pos - 1);
+    if (text.empty()) return true;  // no rule: the offset of the last transition holds on
+    RuleString rule;
+    if (text.find_first_of(std::string("\n\0", 2)) != std::string::npos ||
+        parse_rule_string(text.c_str(), rule) != Parsed::rule || !changes_weeks_apart(rule, 0)) {
+        return false;
+    }
+    return rule_starts_clear(rule, last_transitions[0]) && rule_starts_clear(rule, last_transitions[1]);
 }
 
-}  // namespace
-
-std::int64_t zone_file_offset_period(const std::string& bytes) {
-    Instants changes;
-    std::vector<ZoneType> types;
-    if (!read_zone_file(bytes, changes, types)) return 0;
-    return shortest_gap(changes, glibc_margin);
+bool tz_string_keeps_offsets(const char* tz) {
+    RuleString rule;
+    const Parsed parsed = parse_rule_string(tz, rule);
+    return parsed == Parsed::no_rule || (parsed == Parsed::rule && changes_weeks_apart(rule, 0));
 }
 
-std::int64_t posix_zone_offset_period(const std::string& tz, const std::string& default_rules) {
-    PosixZone zone;
-    if (!parse_posix_zone(tz.c_str(), zone)) return 0;
-    if (!zone.has_dst) return offset_never_changes;
-    if (!zone.has_rules) {
-        // glibc takes the transitions of posixrules (when it has two types or
-        // more), each moved by the difference between one of the file's
-        // offsets and the string's of the same kind; otherwise the US rules.
-        Instants changes;
-        std::vector<ZoneType> types;
-        if (is_zone_file(default_rules)) {
-            if (!read_zone_file(default_rules, changes, types)) return 0;
-            if (types.size() >= 2) {
-                std::int64_t moved = 0;
-                for (const ZoneType& type : types) {
-                    const std::int64_t shift = type.offset - (type.dst ? zone.dst_offset : zone.std_offset);
-                    moved = std::max(moved, shift < 0 ? -shift : shift);
-                }
-                return shortest_gap(changes, 2 * moved + glibc_margin);
-            }
+bool windows_zone_keeps_offsets(const platform::SystemZone& zone) {
+    const platform::ZoneChange* dates[2] = {&zone.daylight_start, &zone.standard_start};
+    if (dates[0]->month == 0 || zone.standard_bias == zone.daylight_bias) return true;  // no daylight time
+    RuleString rule;
+    rule.has_dst = true;
+    for (int i = 0; i < 2; ++i) {
+        const platform::ZoneChange& date = *dates[i];
+        // A year other than 0 gives one date for that year alone.
+        if (date.year != 0 || date.month < 1 || date.month > 12 || date.week < 1 || date.week > 5 ||
+            date.day_of_week < 0 || date.day_of_week > 6 || date.hour < 0 || date.hour > 23 ||
+            date.minute < 0 || date.minute > 59 || date.second < 0 || date.second > 59) {
+            return false;
         }
-        zone.start = month_rule(3, 2, 0, 2 * 3600);
-        zone.end = month_rule(11, 1, 0, 2 * 3600);
+        rule.changes[i].month = date.month;
+        rule.changes[i].week = date.week;
+        rule.changes[i].day = date.day_of_week;
+        rule.changes[i].time = date.hour * 3600 + date.minute * 60 + date.second;
     }
-    Instants changes;
-    append_rule_changes(zone, INT64_MIN, changes);
-    return shortest_gap(changes, glibc_margin);
+    // The runtime finds the day with a calendar of its own, which may put it a
+    // week off; with the zone's offset (under a day), eight days cover it.
+    return changes_weeks_apart(rule, 8 * seconds_per_day);
 }
 
-// Windows C runtime -------------------------------------------------------------
-
-// It breaks down only the years 1970 to 3000, in standard local time, and
-// decides daylight saving time by that local year's two changes: the start on
-// the standard clock, the end on the daylight clock, dst_offset ahead. The
-// offset itself moves all changes alike.
-void append_windows_changes(const ChangeRule& start, const ChangeRule& end, std::int64_t dst_offset,
-                            std::int64_t first_year, std::int64_t last_year, Instants& out) {
-    PosixZone zone;
-    zone.has_dst = zone.has_rules = true;
-    zone.dst_offset = dst_offset;
-    zone.start = start;
-    zone.end = end;
-    append_rule_changes(zone, first_year, last_year, INT64_MIN, out);
-}
-
-std::int64_t windows_tz_offset_period() {
-    // It reads a name, an offset and perhaps a daylight name; with one, it
-    // applies the US rules of the year at hand, whatever follows: before 2007
-    // the first Sunday in April to the last in October, since then the second
-    // Sunday in March to the first in November. Without one the offset is
-    // constant, which any bound allows.
-    Instants changes;
-    append_windows_changes(month_rule(4, 1, 0, 2 * 3600), month_rule(10, 5, 0, 2 * 3600), 3600, 1970, 2006,
-                           changes);
-    append_windows_changes(month_rule(3, 2, 0, 2 * 3600), month_rule(11, 1, 0, 2 * 3600), 3600, 2007,
-                           2007 + 401, changes);
-    return shortest_gap(changes, 2 * windows_day_error);
-}
-
-std::int64_t windows_zone_offset_period(const platform::SystemZone& zone) {
-    const platform::ZoneChange& to_dst = zone.daylight_start;
-    const platform::ZoneChange& to_std = zone.standard_start;
-    const std::int64_t dst_offset = std::int64_t{zone.standard_bias} * 60 - std::int64_t{zone.daylight_bias} * 60;
-    // No daylight date: the runtime keeps standard time. Equal biases: one offset anyway.
-    if (to_dst.month == 0 || dst_offset == 0) return offset_never_changes;
-    if (dst_offset < -seconds_per_day || dst_offset > seconds_per_day) return 0;
-    for (const platform::ZoneChange* change : {&to_dst, &to_std}) {
-        // A year other than 0 gives one date for that year alone: not modelled.
-        if (change->year != 0 || change->month < 1 || change->month > 12 || change->week < 1 ||
-            change->week > 5 || change->day_of_week < 0 || change->day_of_week > 6 ||
-            change->hour < 0 || change->hour > 23 || change->minute < 0 || change->minute > 59 ||
-            change->second < 0 || change->second > 59) {
-            return 0;
-        }
-    }
-    const auto rule = [](const platform::ZoneChange& change) {
-        return month_rule(change.month, change.week, change.day_of_week,
-                          change.hour * 3600 + change.minute * 60 + change.second);
-    };
-    Instants changes;
-    append_windows_changes(rule(to_dst), rule(to_std), dst_offset, 1970, 1970 + 401, changes);
-    return shortest_gap(changes, 2 * windows_day_error);
-}
-
-// The zone in use ------------------------------------------------------------------
-
-namespace {
-
-#if !defined(_WIN32) && defined(__GLIBC__)
-
-// A zone file is a few kilobytes; a larger one is not modelled.
-constexpr std::size_t max_zone_file = 1 << 20;
-
-// The file's first bytes (up to one more than a zone file may have). False
-// when it exists but cannot be opened; empty when it does not exist.
-bool read_start(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
-    char block[4096];
-    std::size_t got = 0;
-    while (bytes.size() <= max_zone_file && (got = std::fread(block, 1, sizeof block, file)) > 0) {
-        bytes.append(block, got);
-    }
-    std::fclose(file);
-    return true;
-}
-
-std::string zone_folder() {
-    const char* folder = std::getenv("TZDIR");
-    return folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo";
-}
-
-// glibc: TZ unset means /etc/localtime, empty means "Universal", a leading ':'
-// is dropped. A name is looked for as a zone file (under TZDIR unless it
-// starts with '/'); when none loads, /etc/localtime and an empty name mean
-// UTC, anything else is read as a POSIX TZ string.
-std::int64_t glibc_offset_period() {
-    const char* tz = std::getenv("TZ");
-    std::string name = tz == nullptr ? "/etc/localtime" : *tz == '\0' ? "Universal" : tz;
-    if (name[0] == ':') name.erase(0, 1);
-    if (name.empty()) return offset_never_changes;
-    std::string bytes;
-    if (!read_start(name[0] == '/' ? name : zone_folder() + "/" + name, bytes)) return 0;
-    if (is_zone_file(bytes)) return bytes.size() > max_zone_file ? 0 : zone_file_offset_period(bytes);
-    if (name == "/etc/localtime") return offset_never_changes;
-    std::string default_rules;
-    if (!read_start(zone_folder() + "/posixrules", default_rules)) default_rules.clear();
-    if (default_rules.size() > max_zone_file) return 0;
-    return posix_zone_offset_period(name, default_rules);
-}
-
-#endif
-
-}  // namespace
-
-std::int64_t shortest_offset_period() {
+bool zone_keeps_offsets() {
 #if defined(_WIN32)
-    // The runtime takes the system zone when TZ is unset or empty.
+    // With TZ set, the runtime applies fixed rules of its own: changes months
+    // apart, or none. Without, the system zone.
     const char* tz = std::getenv("TZ");
-    if (tz != nullptr && *tz != '\0') return windows_tz_offset_period();
+    if (tz != nullptr && *tz != '\0') return true;
     platform::SystemZone zone;
-    return platform::system_zone(zone) ? windows_zone_offset_period(zone) : 0;
+    return platform::system_zone(zone) && windows_zone_keeps_offsets(zone);
 #elif defined(__GLIBC__)
-    return glibc_offset_period();
+    // The zone file glibc reads: TZ unset (or ":") names /etc/localtime, empty
+    // names "Universal"; a name not starting with "/" is found under TZDIR.
+    // Where no file loads, glibc reads TZ as a rule string, so that must pass
+    // too (a name that is no rule string means UTC).
+    const char* tz = std::getenv("TZ");
+    std::string name = tz == nullptr ? "" : *tz == '\0' ? "Universal" : tz + (*tz == ':');
+    if (name.empty()) name = "/etc/localtime";
+    const char* folder = std::getenv("TZDIR");
+    const std::string path =
+        name[0] == '/' ? name : (folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") + ("/" + name);
+    std::string bytes;
+    switch (platform::read_regular_file(path.c_str(), 1 << 20, bytes)) {
+    case platform::FileRead::missing: return tz_string_keeps_offsets(name.c_str());
+    case platform::FileRead::read: return zone_file_keeps_offsets(bytes) && tz_string_keeps_offsets(name.c_str());
+    case platform::FileRead::refused: return false;
+    }
+    return false;
 #else
-    return 0;  // another C library: how it reads zones is not modelled
+    return false;  // another C library: every second gets its own breakdown
 #endif
 }
 

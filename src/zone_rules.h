@@ -1,13 +1,13 @@
 #pragma once
 
-// How long, at the least, the machine's local time keeps one UTC offset. One
-// offset seen at both ends of a span holds all the way between only where the
-// zone in use cannot change its offset twice within that span.
+// Whether the zone in use is shown to keep each UTC offset longer than
+// zone_check_span. Where it is, one offset seen at both ends of a shorter span
+// holds all the way between, and the local-time cache may trust it.
 //
-// Each bound comes from a superset of the instants where the platform's
-// offset can change, modelled on how the platform reads the zone: the
-// shortest gap between two of them, less a margin for what the model may get
-// wrong by a bounded amount. Whatever is not modelled gives 0.
+// The check reads the same data as the C library (TZ, and the zone file it
+// names) and accepts only forms whose every change lies far from the next:
+// it never asks how the library applies them beyond that. Anything else,
+// including anything it does not recognise, is refused.
 
 #include <cstdint>
 #include <string>
@@ -16,27 +16,23 @@
 
 namespace tsconv {
 
-// The bound for a zone whose offset never changes, or changes only once.
-constexpr std::int64_t offset_never_changes = INT64_MAX;
+// The cache's probe span (15 minutes) and a minute to spare: at a leap second
+// the shown offset changes one second after the record's own time.
+constexpr std::int64_t zone_check_span = 960;
 
-// A lower bound, in seconds, on how long the machine's local time keeps one
-// UTC offset, for the zone the platform's breakdown applies (TZ or the
-// system's). 0 when it cannot be shown. Reads the environment and zone files:
-// call once per run, after platform::init_local_time().
-std::int64_t shortest_offset_period();
+// The zone in use (TZ or the system's, as the platform's breakdown applies it).
+// Reads the environment and at most one zone file, and opens nothing but a
+// regular file. Call once per run, after platform::init_local_time().
+bool zone_keeps_offsets();
 
-// The same for each form of zone, free of platform calls.
-//
-// As glibc applies them: a zone file (TZif bytes); a POSIX TZ string, with
-// the bytes of the zone file "posixrules" (empty when there is none), whose
-// changes glibc takes for a string that names daylight saving time but no
-// rules.
-std::int64_t zone_file_offset_period(const std::string& bytes);
-std::int64_t posix_zone_offset_period(const std::string& tz, const std::string& default_rules);
-
-// As the Windows C runtime applies them: any TZ value (the runtime applies
-// US rules whenever it names daylight saving time), and the system zone.
-std::int64_t windows_tz_offset_period();
-std::int64_t windows_zone_offset_period(const platform::SystemZone& zone);
+// The same for each form, free of platform calls:
+// - a zone file's bytes (TZif, version 2 or later, with its closing rule);
+bool zone_file_keeps_offsets(const std::string& bytes);
+// - a TZ value read as a rule string: true where it is none (no offset after
+//   its first name), has no daylight time, or has its own two changes weeks
+//   apart and well inside the year;
+bool tz_string_keeps_offsets(const char* tz);
+// - the Windows system zone, whose yearly changes the C runtime applies.
+bool windows_zone_keeps_offsets(const platform::SystemZone& zone);
 
 }  // namespace tsconv

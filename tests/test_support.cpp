@@ -42,6 +42,45 @@ bool has_zone_file(const char* zone) {
 #endif
 }
 
+namespace {
+
+void append_big_endian(std::string& bytes, long long value, int size) {
+    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8) {
+        bytes += static_cast<char>(static_cast<unsigned long long>(value) >> shift & 0xff);
+    }
+}
+
+// A header: its counts in the order UT flags, standard flags, leap records,
+// transitions, types, name characters.
+void append_header(std::string& bytes, const std::vector<long long>& counts) {
+    bytes += "TZif2";
+    bytes.append(15, '\0');
+    for (const long long count : counts) append_big_endian(bytes, count, 4);
+}
+
+}  // namespace
+
+std::string zone_file_bytes(const ZoneFile& zone) {
+    const long long transitions = static_cast<long long>(zone.transitions.size());
+    const long long leaps = static_cast<long long>(zone.leap_seconds.size());
+    std::string bytes;
+    append_header(bytes, {0, 0, 0, 0, 1, 4});
+    append_big_endian(bytes, zone.standard_offset, 4);
+    bytes += std::string("\0\0AAA\0", 6);
+    append_header(bytes, {0, 0, leaps, transitions, 2, 8});
+    for (const long long t : zone.transitions) append_big_endian(bytes, t, 8);
+    for (long long i = 0; i < transitions; ++i) bytes += static_cast<char>(i % 2 == 0 ? 1 : 0);
+    append_big_endian(bytes, zone.standard_offset, 4);
+    bytes += std::string("\0\0", 2);
+    append_big_endian(bytes, zone.daylight_offset, 4);
+    bytes += std::string("\1\4AAA\0BBB\0", 10);
+    for (long long i = 0; i < leaps; ++i) {
+        append_big_endian(bytes, zone.leap_seconds[static_cast<std::size_t>(i)], 8);
+        append_big_endian(bytes, i + 1, 4);
+    }
+    return bytes + "\n" + zone.rule + "\n";
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;

@@ -13,6 +13,19 @@ void set_time_zone(const char* zone);
 // True when the time-zone database knows the zone (so tests can skip it).
 bool has_zone_file(const char* zone);
 
+// The bytes of a zone file (TZif, version 2): two types, standard time and
+// daylight time, the given transitions in the order given, alternately to
+// daylight and to standard time, leap records one second each, and the
+// closing rule. The 32-bit block holds no data.
+struct ZoneFile {
+    std::vector<long long> transitions;
+    std::vector<long long> leap_seconds;
+    std::string rule = "AAA0";
+    int standard_offset = 0;  // seconds east of UTC
+    int daylight_offset = 3600;
+};
+std::string zone_file_bytes(const ZoneFile& zone);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);

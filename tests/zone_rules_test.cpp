@@ -2,146 +2,160 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 
 #include "test_support.h"
 
 namespace {
 
-using tsconv::offset_never_changes;
+using tsconv_test::ZoneFile;
+using tsconv_test::zone_file_bytes;
 
-constexpr std::int64_t minute = 60;
-constexpr std::int64_t hour = 3600;
-constexpr std::int64_t day = 86400;
-
-struct Case {
-    const char* zone;
-    std::int64_t at_least;
-    std::int64_t at_most;
-};
-
-void expect_bound(std::int64_t bound, const Case& c) {
-    EXPECT_GE(bound, c.at_least) << c.zone;
-    EXPECT_LE(bound, c.at_most) << c.zone;
-}
-
-TEST(ZoneRules, PosixStrings) {
-    const Case cases[] = {
-        // Berlin: months, cut at each new year, where glibc takes up the next year's rule.
-        {"CET-1CEST,M3.5.0,M10.5.0/3", 61 * day, 62 * day},
-        {"AAA0BBB,J100/12,J100/13:10", 1, 10 * minute},
-        // Each year's changes fall in their own UTC year: five minutes of
-        // daylight saving time ended by the new year, five standard hours
-        // started by it.
-        {"AAA0BBB,J365/23:55,J1/0:05", 1, 5 * minute},
-        {"EST5EDT,0/0,J365/25", 4 * hour, 5 * hour},
-        {"XXX3YYY,J60/2,J300/2", 59 * day, 60 * day},
-        {"XXX3YYY,58/2,298", 58 * day, 59 * day},
-        {"AEST-10AEDT,M10.1.0,M4.1.0/3", 84 * day, 91 * day},  // daylight saving time across the year end
-        {"<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", 61 * day, 62 * day},
-        {"AAA0BBB,J100/-167,J100/167", 13 * day, 14 * day},
-        {"UTC0", offset_never_changes, offset_never_changes},
-        {"<+0330>-3:30", offset_never_changes, offset_never_changes},
-        // glibc reads these in part or not at all: not modelled.
-        {"Europe/Nowhere", 0, 0},
-        {"CET-1CEST,M3.5.0", 0, 0},
-        {"CET-1CEST,M13.5.0,M10.5.0", 0, 0},
-        {"CET-1CEST,M3.5.0,M10.5.0/3x", 0, 0},
-        {"AAA0BBB,J100/168,J200", 0, 0},
-        {"AA0BBB,J100,J200", 0, 0},
+TEST(ZoneRules, TzStrings) {
+    const struct {
+        const char* tz;
+        bool keeps;
+    } cases[] = {
+        {"UTC0", true},
+        {"<+0330>-3:30", true},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", true},
+        {"AEST-10AEDT,M10.1.0,M4.1.0/3", true},  // daylight time across the year's end
+        {"<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", true},
+        {"IST-1GMT0,M10.5.0,M3.5.0/1", true},
+        {"XXX3YYY,J60/2,J300/2", true},
+        // No rule string: glibc finds no zone and keeps UTC.
+        {"Europe/Nowhere", true},
+        {"/etc/localtime", true},
+        // Changes minutes, days or a year's end apart.
+        {"AAA0BBB,J100/12,J100/13:10", false},
+        {"XXX3YYY,M3.5.0,M4.1.0", false},
+        {"AAA0BBB,J365/23:55,J1/0:05", false},
+        {"EST5EDT,0/0,J365/25", false},
+        {"AAA0BBB,J100/-167,J100/167", false},
+        // Daylight time without rules of its own: the C library takes them
+        // from posixrules.
+        {"CET-1CEST", false},
+        {"AAA5BBB4", false},
+        // Not read whole.
+        {"CET-1CEST,M3.5.0", false},
+        {"CET-1CEST,M13.5.0,M10.5.0", false},
+        {"CET-1CEST,M3.5.0,M10.5.0/3x", false},
+        {"AAA0BBB,J100/168,J200", false},
+        {"<+03", false},
+        {"CET-1CEST,M3.5.0,M10.5.0/1234", false},
     };
-    for (const Case& c : cases) expect_bound(tsconv::posix_zone_offset_period(c.zone, ""), c);
-    // Daylight saving time without rules and without posixrules: the US rules.
-    expect_bound(tsconv::posix_zone_offset_period("CET-1CEST", ""), {"CET-1CEST", 50 * day, 62 * day});
+    for (const auto& c : cases) EXPECT_EQ(tsconv::tz_string_keeps_offsets(c.tz), c.keeps) << c.tz;
 }
 
-TEST(ZoneRules, ZoneFilesFromZic) {
-#ifdef _WIN32
-    GTEST_SKIP() << "zic is a Linux program";
-#endif
-    const std::string zic = "/usr/sbin/zic";
-    if (!tsconv_test::file_exists(zic)) GTEST_SKIP() << "no zic";
-    const std::string folder = tsconv_test::scratch_folder();
-    tsconv_test::write_file(folder + "/zones",
-                            "Zone Test/Once 0 - AAA 2000 Apr 10 12:00u\n"
-                            "  1:00 - BBB 2000 Apr 10 12:10u\n"
-                            "  0 - AAA\n"
-                            "Rule Ten 2000 max - Apr 10 12:00u 1:00 D\n"
-                            "Rule Ten 2000 max - Apr 10 12:10u 0 S\n"
-                            "Zone Test/Yearly 0 Ten A%sT\n");
-    for (const char* size : {"slim", "fat"}) {
-        const std::string out = folder + "/" + size;
-        ASSERT_EQ(tsconv_test::run_command(zic, {"-b", size, "-d", out, folder + "/zones"}).status, 0);
-        for (const char* zone : {"Test/Once", "Test/Yearly"}) {
-            const std::string bytes = tsconv_test::read_file(out + "/" + zone);
-            expect_bound(tsconv::zone_file_offset_period(bytes), {zone, 1, 10 * minute});
-        }
-    }
+TEST(ZoneRules, ZoneFiles) {
+    // Berlin's changes of 2023 (01:00 UTC), with its closing rule.
+    const long long spring = 1679792400;
+    const long long autumn = 1698541200;
+    const std::string berlin_rule = "CET-1CEST,M3.5.0,M10.5.0/3";
+    const ZoneFile berlin{{spring, autumn}, {}, berlin_rule, 3600, 7200};
+    const std::string good = zone_file_bytes(berlin);
+    const auto with = [&](auto change) {
+        ZoneFile zone = berlin;
+        change(zone);
+        return zone_file_bytes(zone);
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool keeps;
+    } cases[] = {
+        {"Berlin", good, true},
+        {"no closing rule's daylight time", with([](ZoneFile& z) { z.rule = "CET-1"; }), true},
+        {"empty closing rule", with([](ZoneFile& z) { z.rule = ""; }), true},
+        {"leap seconds months apart", with([](ZoneFile& z) { z.leap_seconds = {1483228800, 1498867200}; }), true},
+        {"transitions 961 s apart", with([](ZoneFile& z) { z.transitions = {spring, spring + 961}; }), true},
+        {"transitions 960 s apart", with([](ZoneFile& z) { z.transitions = {spring, spring + 960}; }), false},
+        {"transitions out of order", with([](ZoneFile& z) { z.transitions = {autumn, spring}; }), false},
+        {"leap record near a transition", with([](ZoneFile& z) { z.leap_seconds = {spring + 900}; }), false},
+        {"leap records a second apart", with([](ZoneFile& z) { z.leap_seconds = {spring + 5000, spring + 5001}; }), false},
+        {"closing rule changing after 600 s", with([](ZoneFile& z) { z.transitions = {spring, autumn - 600}; }), false},
+        {"closing rule without rules", with([](ZoneFile& z) { z.rule = "CET-1CEST"; }), false},
+        {"closing rule with changes minutes apart", with([](ZoneFile& z) { z.rule = "AAA0BBB,J100/12,J100/13"; }), false},
+        {"version 1", good.substr(0, 4) + '\0' + good.substr(5), false},
+        {"no closing rule", good.substr(0, good.size() - berlin_rule.size() - 2), false},
+        {"cut short", good.substr(0, good.size() - 1), false},
+        {"a byte more", good + "\n", false},
+        {"half", good.substr(0, good.size() / 2), false},
+        {"counts disagree", good.substr(0, 81) + '\1' + good.substr(82), false},
+        {"not a zone file", "CET-1CEST,M3.5.0,M10.5.0/3\n", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tsconv::zone_file_keeps_offsets(c.bytes), c.keeps) << c.name;
 }
 
 TEST(ZoneRules, RealZoneFiles) {
-    const Case cases[] = {
-        {"Europe/Berlin", 30 * day, 60 * day},
-        {"right/Europe/Berlin", 30 * day, 60 * day},  // with leap seconds
-        {"America/New_York", 30 * day, 60 * day},
-        {"Etc/UTC", offset_never_changes, offset_never_changes},
-    };
-    for (const Case& c : cases) {
-        if (!tsconv_test::has_zone_file(c.zone)) GTEST_SKIP() << "no zone file " << c.zone;
-        const std::string bytes = tsconv_test::read_file(std::string("/usr/share/zoneinfo/") + c.zone);
-        expect_bound(tsconv::zone_file_offset_period(bytes), c);
-        // Cut short, the file is not read.
-        EXPECT_EQ(tsconv::zone_file_offset_period(bytes.substr(0, bytes.size() / 2)), 0) << c.zone;
+    for (const char* zone : {"Europe/Berlin", "right/Europe/Berlin", "America/New_York", "Australia/Sydney",
+                             "Australia/Lord_Howe", "Etc/UTC"}) {
+        if (!tsconv_test::has_zone_file(zone)) continue;
+        const std::string bytes = tsconv_test::read_file(std::string("/usr/share/zoneinfo/") + zone);
+        EXPECT_TRUE(tsconv::zone_file_keeps_offsets(bytes)) << zone;
     }
-    // posixrules: New York's changes, moved by up to six hours for CET.
-    const std::string new_york = tsconv_test::read_file("/usr/share/zoneinfo/America/New_York");
-    expect_bound(tsconv::posix_zone_offset_period("CET-1CEST", new_york), {"CET-1CEST", 30 * day, 60 * day});
 }
 
-TEST(ZoneRules, WindowsRules) {
+TEST(ZoneRules, WindowsSystemZones) {
     using tsconv::platform::SystemZone;
-    // year, month, week, weekday, hour, minute, second
-    const SystemZone berlin{-60, 0, -60, {0, 10, 5, 0, 3, 0, 0}, {0, 3, 5, 0, 2, 0, 0}};
-    expect_bound(tsconv::windows_zone_offset_period(berlin), {"Berlin", 40 * day, 62 * day});
-    const SystemZone sydney{-600, 0, -60, {0, 4, 1, 0, 3, 0, 0}, {0, 10, 1, 0, 2, 0, 0}};
-    expect_bound(tsconv::windows_zone_offset_period(sydney), {"Sydney", 60 * day, 91 * day});
-    const SystemZone utc{0, 0, 0, {}, {}};
-    EXPECT_EQ(tsconv::windows_zone_offset_period(utc), offset_never_changes);
-    SystemZone odd = berlin;
-    odd.daylight_start.year = 2024;  // one date for one year: not modelled
-    EXPECT_EQ(tsconv::windows_zone_offset_period(odd), 0);
-    odd = berlin;
-    odd.standard_start = {0, 3, 4, 0, 2, 0, 0};  // two weeks of daylight saving time
-    EXPECT_EQ(tsconv::windows_zone_offset_period(odd), 0);
-    // TZ set: US rules or none.
-    expect_bound(tsconv::windows_tz_offset_period(), {"TZ", 30 * day, 62 * day});
+    // standard bias, daylight bias, then the dates: year, month, week, weekday, hour, minute, second
+    const SystemZone berlin{0, -60, {0, 10, 5, 0, 3, 0, 0}, {0, 3, 5, 0, 2, 0, 0}};
+    SystemZone one_year = berlin;
+    one_year.daylight_start.year = 2024;
+    SystemZone two_weeks = berlin;
+    two_weeks.standard_start = {0, 4, 2, 0, 2, 0, 0};
+    const struct {
+        const char* name;
+        SystemZone zone;
+        bool keeps;
+    } cases[] = {
+        {"Berlin", berlin, true},
+        {"Sydney", {0, -60, {0, 4, 1, 0, 3, 0, 0}, {0, 10, 1, 0, 2, 0, 0}}, true},
+        {"no daylight time", {0, 0, {}, {}}, true},
+        {"dates for one year", one_year, false},
+        {"daylight time for two weeks", two_weeks, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tsconv::windows_zone_keeps_offsets(c.zone), c.keeps) << c.name;
 }
 
+#ifndef _WIN32
 TEST(ZoneRules, ZoneInUse) {
-#ifdef _WIN32
-    for (const char* zone : {"AAA0BBB,J100/12,J100/13:10", "UTC0", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
-        tsconv_test::set_time_zone(zone);
-        EXPECT_EQ(tsconv::shortest_offset_period(), tsconv::windows_tz_offset_period()) << zone;
-    }
-    tsconv_test::set_time_zone("");  // the system zone
-    EXPECT_GT(tsconv::shortest_offset_period(), 0);
-#else
-    const Case cases[] = {
-        {"AAA0BBB,J100/12,J100/13:10", 1, 10 * minute},
-        {"CET-1CEST,M3.5.0,M10.5.0/3", 61 * day, 62 * day},
-        {"UTC0", offset_never_changes, offset_never_changes},
-        {":UTC0", offset_never_changes, offset_never_changes},
-        {"Europe/Nowhere", 0, 0},
+    const std::string folder = tsconv_test::scratch_folder();
+    tsconv_test::write_file(folder + "/posixrules", zone_file_bytes({{1900000000, 1900000300}, {}, "AAA5BBB4,M3.2.0,M11.1.0"}));
+    tsconv_test::write_file(folder + "/Unsorted", zone_file_bytes({{1900000000, 1800000000}, {}, "AAA0"}));
+    tsconv_test::write_file(folder + "/Good", zone_file_bytes({{1800000000, 1810000000}, {}, "AAA0"}));
+    const std::string fifo = folder + "/Fifo";
+    ASSERT_EQ(tsconv_test::run_command("/usr/bin/mkfifo", {fifo}).status, 0);
+    setenv("TZDIR", folder.c_str(), 1);
+    const struct {
+        std::string tz;
+        bool keeps;
+    } cases[] = {
+        {"Good", true},
+        {":Good", true},
+        {folder + "/Good", true},
+        {"UTC0", true},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", true},
+        {"Nowhere", true},  // UTC
+        {"AAA5BBB4", false},  // posixrules
+        {"Unsorted", false},
+        {"AAA0BBB,J100/12,J100/13:10", false},
+        // Never opened where it is no regular file: a FIFO without a writer
+        // would wait for ever.
+        {"Fifo", false},
+        {folder, false},
     };
-    for (const Case& c : cases) {
-        tsconv_test::set_time_zone(c.zone);
-        expect_bound(tsconv::shortest_offset_period(), c);
+    for (const auto& c : cases) {
+        setenv("TZ", c.tz.c_str(), 1);  // only the check reads it: the C library would open the FIFO
+        EXPECT_EQ(tsconv::zone_keeps_offsets(), c.keeps) << c.tz;
     }
-    if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no zone files";
-    tsconv_test::set_time_zone("Europe/Berlin");
-    expect_bound(tsconv::shortest_offset_period(), {"Europe/Berlin", 30 * day, 60 * day});
-#endif
+    unsetenv("TZDIR");
+    for (const char* zone : {"Europe/Berlin", "Australia/Sydney", "UTC"}) {
+        if (!tsconv_test::has_zone_file(zone)) continue;
+        tsconv_test::set_time_zone(zone);
+        EXPECT_TRUE(tsconv::zone_keeps_offsets()) << zone;
+    }
 }
+#endif
 
 }  // namespace
