@@ -20,6 +20,7 @@ constexpr double max_seconds_magnitude = 1e12;
 // cache_probe_span where the zone in use is shown to keep each offset longer,
 // else 0: the cached stretch is never pushed.
 std::int64_t probe_span = 0;
+static_assert(cache_probe_span < zone_check_span, "the zone check covers a whole probe span");
 
 // Makes the local minute that holds the local second `seconds` (since
 // 1970-01-01) the cached one. Kept out of line, so that the common case of

@@ -29,8 +29,8 @@ bool zone_keeps_offsets();
 // - a zone file's bytes (TZif, version 2 or later, with its closing rule);
 bool zone_file_keeps_offsets(const std::string& bytes);
 // - a TZ value read as a rule string: true where it is none (no offset after
-//   its first name), has no daylight time, or has its own two changes weeks
-//   apart and well inside the year;
+//   its first name), has no daylight time, or has its own two changes (of the
+//   form Mm.w.d) weeks apart and well inside the year;
 bool tz_string_keeps_offsets(const char* tz);
 // - the Windows system zone, whose yearly changes the C runtime applies.
 bool windows_zone_keeps_offsets(const platform::SystemZone& zone);

@@ -209,7 +209,8 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
     const std::vector<std::string> lines = {
         "45026,581944444442;0;0;0\n", "45026,586805555555;1;2;3\n", "45026,589583333333;4;5;6\n",
         "45026,590972222222;7;8;9\n", "45026,586805555555;1;2;3\n", "45026,581944444442;0;0;0\n"};
-    std::vector<std::string> zones = {"AAA0BBB,J100/12,J100/13:10", "CET-1CEST,M3.5.0,M10.5.0/3"};
+    std::vector<std::string> zones = {"AAA0BBB,J100/12,J100/13:10", "AAA0BBB,M4.2.1/12,M4.2.1/13:10",
+                                      "CET-1CEST,M3.5.0,M10.5.0/3"};
 #ifndef _WIN32
     // Zone files that the C library reads its own way: changes at 12:00 and
     // 12:10 UTC taken from posixrules for a string without rules, the same

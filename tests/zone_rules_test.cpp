@@ -22,16 +22,19 @@ TEST(ZoneRules, TzStrings) {
         {"AEST-10AEDT,M10.1.0,M4.1.0/3", true},  // daylight time across the year's end
         {"<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", true},
         {"IST-1GMT0,M10.5.0,M3.5.0/1", true},
-        {"XXX3YYY,J60/2,J300/2", true},
+        {"<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45", true},
         // No rule string: glibc finds no zone and keeps UTC.
         {"Europe/Nowhere", true},
         {"/etc/localtime", true},
         // Changes minutes, days or a year's end apart.
-        {"AAA0BBB,J100/12,J100/13:10", false},
+        {"AAA0BBB,M4.1.0/12,M4.1.0/13:10", false},
         {"XXX3YYY,M3.5.0,M4.1.0", false},
-        {"AAA0BBB,J365/23:55,J1/0:05", false},
-        {"EST5EDT,0/0,J365/25", false},
-        {"AAA0BBB,J100/-167,J100/167", false},
+        {"AAA0BBB,M12.5.0/23:55,M1.1.0/0:05", false},
+        {"AAA0BBB,M1.1.0/-167,M7.1.0", false},
+        {"AAA0BBB,M4.1.0/-167,M4.1.0/167", false},
+        // Days of the year, which no zone in use has: not read.
+        {"XXX3YYY,J60/2,J300/2", false},
+        {"XXX3YYY,60/2,300/2", false},
         // Daylight time without rules of its own: the C library takes them
         // from posixrules.
         {"CET-1CEST", false},
@@ -67,12 +70,15 @@ TEST(ZoneRules, ZoneFiles) {
         {"Berlin", good, true},
         {"no closing rule's daylight time", with([](ZoneFile& z) { z.rule = "CET-1"; }), true},
         {"empty closing rule", with([](ZoneFile& z) { z.rule = ""; }), true},
-        {"leap seconds months apart", with([](ZoneFile& z) { z.leap_seconds = {1483228800, 1498867200}; }), true},
+        {"leap seconds months apart",
+         with([](ZoneFile& z) { z.leap_seconds = {1483228800, 1498867200}, z.rule = ""; }), true},
+        {"leap seconds and a closing rule", with([](ZoneFile& z) { z.leap_seconds = {1483228800}; }), false},
         {"transitions 961 s apart", with([](ZoneFile& z) { z.transitions = {spring, spring + 961}; }), true},
         {"transitions 960 s apart", with([](ZoneFile& z) { z.transitions = {spring, spring + 960}; }), false},
         {"transitions out of order", with([](ZoneFile& z) { z.transitions = {autumn, spring}; }), false},
-        {"leap record near a transition", with([](ZoneFile& z) { z.leap_seconds = {spring + 900}; }), false},
-        {"leap records a second apart", with([](ZoneFile& z) { z.leap_seconds = {spring + 5000, spring + 5001}; }), false},
+        {"leap record near a transition", with([](ZoneFile& z) { z.leap_seconds = {spring + 900}, z.rule = ""; }), false},
+        {"leap records a second apart",
+         with([](ZoneFile& z) { z.leap_seconds = {spring + 5000, spring + 5001}, z.rule = ""; }), false},
         {"closing rule changing after 600 s", with([](ZoneFile& z) { z.transitions = {spring, autumn - 600}; }), false},
         {"closing rule without rules", with([](ZoneFile& z) { z.rule = "CET-1CEST"; }), false},
         {"closing rule with changes minutes apart", with([](ZoneFile& z) { z.rule = "AAA0BBB,J100/12,J100/13"; }), false},
