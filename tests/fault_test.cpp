@@ -9,7 +9,7 @@
 //
 // And when the world around it is hostile: standard descriptors closed, a
 // pipe whose reader leaves, a file-size limit, one FIFO or pipe as both
-// source and target. These start the binary from bash, which sets the scene.
+// source and target, a FIFO as the zone. These start the binary from bash, which sets the scene.
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -273,6 +273,23 @@ TEST(HostileEnvironment, ClosedStandardDescriptors) {
             EXPECT_EQ(result.err, tsconv_test::skipped_warning(2)) << closed;
         }
     }
+}
+
+TEST(HostileEnvironment, ZoneNamedByTzIsAFifo) {
+    // A zone file's bytes wait in a FIFO whose writer stays: the C library
+    // reads what it needs, and nothing else may open the FIFO again and wait.
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/source.csv";
+    const std::string target = folder + "/target.csv";
+    write_file(source, "45000,5;1;2;3\n");
+    write_file(folder + "/zone", tsconv_test::zone_file_bytes({{}, {}, "UTC0"}));
+    const CommandResult result = tsconv_in_bash(
+        "mkfifo \"$3\"; { cat \"$4\"; sleep 20; } >\"$3\" 2>/dev/null & "
+        "TZ=\"$3\" timeout 10 \"$0\" \"$1\" dummy \"$2\"",
+        {source, target, folder + "/fifo", folder + "/zone"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_file(target),
+              std::string(tsconv_test::target_header) + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n");
 }
 
 TEST(HostileEnvironment, TargetPipeWhoseReaderLeaves) {
