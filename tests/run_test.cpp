@@ -20,18 +20,12 @@ struct Converted {
 };
 
 Converted convert(const std::string& source) {
-    const std::string folder = tsconv_test::scratch_folder();
-    tsconv_test::write_file(folder + "/source", source);
-    std::FILE* in = std::fopen((folder + "/source").c_str(), "rb");
-    std::FILE* out = std::fopen((folder + "/target").c_str(), "wb");
-    std::FILE* warnings = std::fopen((folder + "/warnings").c_str(), "wb");
+    const tsconv_test::ScratchStream in(source);
+    tsconv_test::ScratchStream out, warnings;
     Converted converted;
-    converted.result = tsconv::convert_source(in, out, warnings);
-    std::fclose(in);
-    std::fclose(out);
-    std::fclose(warnings);
-    converted.target = tsconv_test::read_file(folder + "/target");
-    converted.warnings = tsconv_test::read_file(folder + "/warnings");
+    converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file());
+    converted.target = out.close();
+    converted.warnings = warnings.close();
     return converted;
 }
 
@@ -88,27 +82,21 @@ TEST(ConvertSource, AnyStreamWillDo) {
 }
 
 TEST(ConvertSource, Failures) {
-    const std::string folder = tsconv_test::scratch_folder();
     std::string source;
     for (int i = 0; i < 100000; ++i) source += "45000;1;2;3\n";
-    tsconv_test::write_file(folder + "/source", source);
-    std::FILE* warnings = std::fopen((folder + "/warnings").c_str(), "wb");
+    const tsconv_test::ScratchStream in(source);
+    tsconv_test::ScratchStream warnings, out;
 
     // A full device: the run stops at the first failed block.
-    std::FILE* in = std::fopen((folder + "/source").c_str(), "rb");
     std::FILE* full = std::fopen("/dev/full", "wb");
-    EXPECT_EQ(tsconv::convert_source(in, full, warnings), ConversionResult::target_write_failed);
-    EXPECT_LT(std::ftell(in), static_cast<long>(source.size()));
-    std::fclose(in);
+    EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file()), ConversionResult::target_write_failed);
+    EXPECT_LT(std::ftell(in.file()), static_cast<long>(source.size()));
     std::fclose(full);
 
     // A source that cannot be read.
     std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
-    std::FILE* out = std::fopen((folder + "/target").c_str(), "wb");
-    EXPECT_EQ(tsconv::convert_source(unreadable, out, warnings), ConversionResult::source_read_failed);
+    EXPECT_EQ(tsconv::convert_source(unreadable, out.file(), warnings.file()), ConversionResult::source_read_failed);
     std::fclose(unreadable);
-    std::fclose(out);
-    std::fclose(warnings);
 }
 #endif
 

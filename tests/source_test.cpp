@@ -315,17 +315,13 @@ TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
     }
 }
 
-std::vector<std::string> read_lines(const std::string& content, bool* read_failed = nullptr) {
-    const std::string path = tsconv_test::scratch_folder() + "/source";
-    tsconv_test::write_file(path, content);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+std::vector<std::string> read_lines(const std::string& content) {
+    const tsconv_test::ScratchStream source(content);
     tsconv::SourceStream stream;
-    tsconv::open_source_stream(stream, file);
+    tsconv::open_source_stream(stream, source.file());
     std::vector<std::string> lines;
     tsconv::SourceLine line;
     while (tsconv::read_source_line(stream, line)) lines.emplace_back(line.text, line.length);
-    if (read_failed != nullptr) *read_failed = stream.read_failed;
-    std::fclose(file);
     return lines;
 }
 
@@ -387,13 +383,10 @@ bool same_record(const SourceRecord& a, const SourceRecord& b) {
 // Reads and decodes the content line by line both ways: decoding where a
 // line lies gives what reading, then decoding gives.
 void expect_same_as_reading_then_decoding(const std::string& content, const std::string& name) {
-    const std::string path = tsconv_test::scratch_folder() + "/source";
-    tsconv_test::write_file(path, content);
-    std::FILE* const general_file = std::fopen(path.c_str(), "rb");
-    std::FILE* const fused_file = std::fopen(path.c_str(), "rb");
+    const tsconv_test::ScratchStream general_file(content), fused_file(content);
     tsconv::SourceStream general, fused;
-    tsconv::open_source_stream(general, general_file);
-    tsconv::open_source_stream(fused, fused_file);
+    tsconv::open_source_stream(general, general_file.file());
+    tsconv::open_source_stream(fused, fused_file.file());
     SourceRecord general_record, fused_record;
     for (int line_number = 1;; ++line_number) {
         tsconv::SourceLine line;
@@ -403,8 +396,6 @@ void expect_same_as_reading_then_decoding(const std::string& content, const std:
         ASSERT_TRUE(same_record(fused_record, general_record)) << name << ", line " << line_number;
         if (expected < 0) break;
     }
-    std::fclose(general_file);
-    std::fclose(fused_file);
 }
 
 TEST(ReadAndDecodeSourceLine, MatchesReadingThenDecoding) {

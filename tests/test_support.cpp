@@ -133,6 +133,38 @@ std::string scratch_folder() {
     return folder.string();
 }
 
+namespace {
+
+std::string new_stream_path() {
+    static unsigned streams = 0;
+    const fs::path folder = test_folder_path().string() + "-streams";
+    fs::create_directories(folder);
+    return (folder / std::to_string(++streams)).string();
+}
+
+}  // namespace
+
+ScratchStream::ScratchStream() : path_(new_stream_path()), file_(std::fopen(path_.c_str(), "wb")) {
+    if (file_ == nullptr) ADD_FAILURE() << "cannot create " << path_;
+}
+
+ScratchStream::ScratchStream(const std::string& text) : path_(new_stream_path()) {
+    write_file(path_, text);
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (file_ == nullptr) ADD_FAILURE() << "cannot open " << path_;
+}
+
+ScratchStream::~ScratchStream() {
+    if (file_ != nullptr) std::fclose(file_);
+    std::remove(path_.c_str());
+}
+
+std::string ScratchStream::close() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    return read_file(path_);
+}
+
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments) {
     const std::string folder = test_folder_path().string() + "-run";
     fs::create_directories(folder);
