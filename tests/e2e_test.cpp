@@ -85,7 +85,7 @@ TEST(CommandLine, TargetThatCannotBeCreated) {
     for (const std::string& target : std::vector<std::string>{folder + "/no/such/folder/target.csv", folder}) {
         const CommandResult result = tsconv({folder + "/source.csv", "dummy", target});
         EXPECT_EQ(result.status, failure_status);
-        EXPECT_EQ(result.out, "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n");
+        EXPECT_EQ(result.out, tsconv_test::write_failed(target));
     }
 }
 
@@ -292,17 +292,16 @@ TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
         "402299,5;12\n");
     EXPECT_EQ(conversion.result.status, 0);
     EXPECT_EQ(conversion.result.out, "");
-    const std::string skipped = ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+    using tsconv_test::skipped_warning;
 #ifdef _WIN32
     // The Windows C runtime breaks down the years 1970 to 3000 only.
-    EXPECT_EQ(conversion.result.err, "Zeile 2" + skipped + "Zeile 5" + skipped + "Zeile 6" + skipped +
-                                         "Zeile 7" + skipped + "Zeile 9" + skipped + "Zeile 11" + skipped);
+    EXPECT_EQ(conversion.result.err, skipped_warning(2) + skipped_warning(5) + skipped_warning(6) +
+                                         skipped_warning(7) + skipped_warning(9) + skipped_warning(11));
     EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                           "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
                                           "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n");
 #else
-    EXPECT_EQ(conversion.result.err,
-              "Zeile 2" + skipped + "Zeile 5" + skipped + "Zeile 6" + skipped + "Zeile 7" + skipped);
+    EXPECT_EQ(conversion.result.err, skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7));
     EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                           "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
                                           "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n"
@@ -317,14 +316,14 @@ TEST(Conversion, FailedWritesAreReported) {
     write_file(folder + "/source.csv", "45000;1;2;3\n");
     const CommandResult result = tsconv({folder + "/source.csv", "dummy", "/dev/full"});
     EXPECT_EQ(result.status, failure_status);
-    EXPECT_EQ(result.out, "Zieldatei </dev/full> konnte nicht geschrieben werden!\n");
+    EXPECT_EQ(result.out, tsconv_test::write_failed("/dev/full"));
 }
 
 TEST(Conversion, FailedReadsAreReported) {
     const std::string folder = tsconv_test::scratch_folder();
     const CommandResult result = tsconv({"/proc/self/mem", "dummy", folder + "/target.csv"});
     EXPECT_EQ(result.status, failure_status);
-    EXPECT_EQ(result.out, "Quelldatei </proc/self/mem> konnte nicht gelesen werden!\n");
+    EXPECT_EQ(result.out, tsconv_test::read_failed("/proc/self/mem"));
     EXPECT_EQ(read_file(folder + "/target.csv"), header);
 }
 #endif

@@ -114,10 +114,6 @@ bool begins_with_number(std::string_view part) {
     return p < part.size() && is_digit(part[p]);
 }
 
-std::string skipped_warning(std::size_t line_number) {
-    return "Zeile " + std::to_string(line_number) + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
-}
-
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings) {
     ConversionCheck check;
     if (!split_target(target, check.records)) {

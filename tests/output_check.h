@@ -13,6 +13,19 @@ namespace tsconv_test {
 
 constexpr std::string_view target_header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
 
+// The warning for a skipped record on the given line.
+inline std::string skipped_warning(std::size_t line_number) {
+    return "Zeile " + std::to_string(line_number) + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+}
+
+// The messages of a run that failed reading its source or writing its target.
+inline std::string read_failed(const std::string& source) {
+    return "Quelldatei <" + source + "> konnte nicht gelesen werden!\n";
+}
+inline std::string write_failed(const std::string& target) {
+    return "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n";
+}
+
 inline bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -37,9 +50,6 @@ std::vector<std::string_view> decoded_parts(std::string_view source);
 // True when a decoded part begins with a number: white space, an optional sign,
 // then a digit, or a decimal separator ("," or ".") followed by a digit.
 bool begins_with_number(std::string_view part);
-
-// The warning for a skipped record on the given line.
-std::string skipped_warning(std::size_t line_number);
 
 // What a decoded line of the source gave.
 enum class LineOutcome : unsigned char { nothing, record, warning };

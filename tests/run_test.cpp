@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "output_check.h"
 #include "test_support.h"
 
 namespace {
@@ -40,13 +41,12 @@ TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
         int records = 0;
         for (int i = 0; i < lines; ++i) {
             const std::string serial = std::to_string(45000 + i / 86400.0);
-            const std::string line_number = std::to_string(i + 2);
             switch (i % 11) {
                 case 3: source += "\r\n"; break;
                 case 5: source += serial + ";" + std::to_string(i) + "\r\n"; ++records; break;
                 case 7:
                     source += "1e300;1;2;3\r\n";
-                    warnings += "Zeile " + line_number + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+                    warnings += tsconv_test::skipped_warning(i + 2);
                     break;
                 case 9: source += serial + ";1;2;3" + std::string(500, ' ') + "\r\n"; ++records; break;
                 default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
@@ -75,9 +75,9 @@ TEST(ConvertSource, AnyStreamWillDo) {
     std::fclose(out);
     std::fclose(warnings);
     EXPECT_EQ(std::string(target, target_size),
-              "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n"
-              "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-              "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
+              std::string(tsconv_test::target_header) +
+                  "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
     std::free(target);
 }
 

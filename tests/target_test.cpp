@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "output_check.h"
 #include "source.h"
 #include "test_support.h"
 
@@ -14,7 +15,7 @@ namespace {
 
 using tsconv::SourceRecord;
 
-const std::string header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
+const std::string header(tsconv_test::target_header);
 
 // Writes the header and a record line for each record, returns the file.
 std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) {
