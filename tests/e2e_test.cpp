@@ -311,14 +311,6 @@ TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
 }
 
 #ifdef __linux__
-TEST(Conversion, FailedWritesAreReported) {
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/source.csv", "45000;1;2;3\n");
-    const CommandResult result = tsconv({folder + "/source.csv", "dummy", "/dev/full"});
-    EXPECT_EQ(result.status, failure_status);
-    EXPECT_EQ(result.out, tsconv_test::write_failed("/dev/full"));
-}
-
 TEST(Conversion, FailedReadsAreReported) {
     const std::string folder = tsconv_test::scratch_folder();
     const CommandResult result = tsconv({"/proc/self/mem", "dummy", folder + "/target.csv"});

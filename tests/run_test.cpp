@@ -84,16 +84,19 @@ TEST(ConvertSource, AnyStreamWillDo) {
 TEST(ConvertSource, Failures) {
     std::string source;
     for (int i = 0; i < 100000; ++i) source += "45000;1;2;3\n";
-    const tsconv_test::ScratchStream in(source);
     tsconv_test::ScratchStream warnings, out;
 
-    // A full device: the run stops at the first failed block.
-    std::FILE* full = std::fopen("/dev/full", "wb");
-    EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file()), ConversionResult::target_write_failed);
-    EXPECT_LT(std::ftell(in.file()), static_cast<long>(source.size()));
-    std::fclose(full);
+    // A full device: the run stops at the first failed block; the header
+    // alone fails at the last flush.
+    for (const std::string& content : {source, std::string()}) {
+        const tsconv_test::ScratchStream in(content);
+        std::FILE* full = std::fopen("/dev/full", "wb");
+        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file()), ConversionResult::target_write_failed);
+        EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
+        std::fclose(full);
+    }
 
-    // A source that cannot be read.
+    // A source that cannot be read from its start: address 0 is never mapped.
     std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
     EXPECT_EQ(tsconv::convert_source(unreadable, out.file(), warnings.file()), ConversionResult::source_read_failed);
     std::fclose(unreadable);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -439,19 +438,5 @@ TEST(ReadAndDecodeSourceLine, MatchesReadingThenDecodingOnRandomSources) {
     content += "45011,5;1;2;3";  // no line end at the end
     expect_same_as_reading_then_decoding(content, "random");
 }
-
-#ifdef __linux__
-TEST(ReadSourceLine, ReportsAReadError) {
-    // Reading this file from its start fails: address 0 is never mapped.
-    std::FILE* file = std::fopen("/proc/self/mem", "rb");
-    ASSERT_NE(file, nullptr);
-    tsconv::SourceStream stream;
-    tsconv::open_source_stream(stream, file);
-    tsconv::SourceLine line;
-    EXPECT_FALSE(tsconv::read_source_line(stream, line));
-    EXPECT_TRUE(stream.read_failed);
-    std::fclose(file);
-}
-#endif
 
 }  // namespace

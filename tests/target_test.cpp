@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -105,18 +104,5 @@ TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     EXPECT_EQ(written(records), written(formatted));
     EXPECT_NE(records[1].PV_text.length, 0);  // the texts were used
 }
-
-#ifdef __linux__
-TEST(WriteTarget, ReportsAFullDevice) {
-    std::FILE* file = std::fopen("/dev/full", "wb");
-    ASSERT_NE(file, nullptr);
-    tsconv::TargetStream stream;
-    tsconv::open_target_stream(stream, file);
-    tsconv::write_target_header(stream);
-    EXPECT_FALSE(tsconv::flush_target_stream(stream));
-    EXPECT_TRUE(stream.write_failed);
-    std::fclose(file);
-}
-#endif
 
 }  // namespace
