@@ -22,18 +22,6 @@ int decode(const std::string& line, SourceRecord& record) {
     return tsconv::decode_source_line(line.data(), line.size(), record);
 }
 
-struct Decoded {
-    int count;
-    double serial_date, PV, wSP, wOP;
-};
-
-void expect_record(const SourceRecord& record, const Decoded& want, const std::string& line) {
-    EXPECT_EQ(record.serial_date, want.serial_date) << line;
-    EXPECT_EQ(record.PV, want.PV) << line;
-    EXPECT_EQ(record.wSP, want.wSP) << line;
-    EXPECT_EQ(record.wOP, want.wOP) << line;
-}
-
 std::string shown(const tsconv::ValueText& value) { return std::string(value.text, value.length); }
 
 std::string formatted(double value) {
@@ -53,25 +41,13 @@ void expect_texts_match_values(const SourceRecord& record, const std::string& li
 }
 
 TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
-    const struct {
-        std::string line;
-        Decoded want;
-    } rows[] = {
-        {"45000,5;12,5;20;3,25", {4, 45000.5, 12.5, 20, 3.25}},
-        {"45000.5;12.5;20;3.25", {4, 45000.5, 12.5, 20, 3.25}},
-        {"Datum;Wert1;Wert2;Wert3", {0, 45000.5, 12.5, 20, 3.25}},
-        {"", {0, 45000.5, 12.5, 20, 3.25}},
-        {"     ", {0, 45000.5, 12.5, 20, 3.25}},
-        {"45000,75;7", {2, 45000.75, 7, 20, 3.25}},
-        {"45000,5 ;12,5;20;3,25", {1, 45000.5, 7, 20, 3.25}},
-        {"45000,5,2;3;4;5", {1, 45000.5, 7, 20, 3.25}},
-        {"45000,5;1;2;3;99", {4, 45000.5, 1, 2, 3}},
-        {"  45000,5;-1,5e1;0;0", {4, 45000.5, -15, 0, 0}},
-    };
     SourceRecord record;
-    for (const auto& row : rows) {
-        EXPECT_EQ(decode(row.line, record), row.want.count) << row.line;
-        expect_record(record, row.want, row.line);
+    for (const tsconv_test::DecodedLine& row : tsconv_test::decoding_table) {
+        EXPECT_EQ(decode(row.line, record), row.count) << row.line;
+        EXPECT_EQ(record.serial_date, row.serial_date) << row.line;
+        EXPECT_EQ(record.PV, row.PV) << row.line;
+        EXPECT_EQ(record.wSP, row.wSP) << row.line;
+        EXPECT_EQ(record.wOP, row.wOP) << row.line;
     }
 }
 

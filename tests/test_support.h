@@ -54,6 +54,17 @@ private:
     std::FILE* file_ = nullptr;
 };
 
+// Source lines decoded in turn onto one record: how many values each line
+// supplies, the record after it, and the target line the record gives in the
+// zone CET-1 (empty where the line supplies nothing).
+struct DecodedLine {
+    std::string line;
+    int count;
+    double serial_date, PV, wSP, wOP;
+    std::string target_line;
+};
+extern const std::vector<DecodedLine> decoding_table;
+
 // The exit status of a failed run as its caller sees it: -1 on Windows, where
 // the whole 32 bits reach the caller, 255 to a POSIX shell.
 #ifdef _WIN32
