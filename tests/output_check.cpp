@@ -1,10 +1,12 @@
 #include "output_check.h"
 
+#include <cstring>
+
+#include "source.h"
+
 namespace tsconv_test {
 
 namespace {
-
-constexpr std::size_t max_decoded_length = 399;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -95,7 +97,7 @@ void for_each_decoded_part(std::string_view source, const std::function<void(std
     while (!source.empty()) {
         const std::size_t end = source.find('\n');
         const std::size_t length = end == std::string_view::npos ? source.size() : end + 1;
-        use(source.substr(0, length < max_decoded_length ? length : max_decoded_length));
+        use(source.substr(0, length < tsconv::max_decoded_length ? length : tsconv::max_decoded_length));
         source.remove_prefix(length);
     }
 }
@@ -112,6 +114,39 @@ bool begins_with_number(std::string_view part) {
     if (p < part.size() && (part[p] == '+' || part[p] == '-')) ++p;
     if (p < part.size() && (part[p] == '.' || part[p] == ',')) ++p;
     return p < part.size() && is_digit(part[p]);
+}
+
+namespace {
+
+bool same_text(const tsconv::ValueText& a, const tsconv::ValueText& b) {
+    return std::string_view(a.text, a.length) == std::string_view(b.text, b.length);
+}
+
+// The same bits in every value, the same texts.
+bool same_record(const tsconv::SourceRecord& a, const tsconv::SourceRecord& b) {
+    return std::memcmp(&a.serial_date, &b.serial_date, sizeof(double)) == 0 &&
+           std::memcmp(&a.PV, &b.PV, sizeof(double)) == 0 && std::memcmp(&a.wSP, &b.wSP, sizeof(double)) == 0 &&
+           std::memcmp(&a.wOP, &b.wOP, sizeof(double)) == 0 && same_text(a.PV_text, b.PV_text) &&
+           same_text(a.wSP_text, b.wSP_text) && same_text(a.wOP_text, b.wOP_text);
+}
+
+}  // namespace
+
+std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file) {
+    tsconv::SourceStream general, fused;
+    tsconv::open_source_stream(general, general_file);
+    tsconv::open_source_stream(fused, fused_file);
+    tsconv::SourceRecord general_record, fused_record;
+    for (std::size_t line_number = 1;; ++line_number) {
+        tsconv::SourceLine line;
+        const int expected =
+            tsconv::read_source_line(general, line) ? tsconv::decode_source_line(line.text, line.length, general_record) : -1;
+        if (tsconv::read_and_decode_source_line(fused, fused_record) != expected ||
+            !same_record(fused_record, general_record)) {
+            return line_number;
+        }
+        if (expected < 0) return 0;
+    }
 }
 
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings) {

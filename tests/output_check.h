@@ -1,9 +1,10 @@
 #pragma once
 
-// Checks that hold for the converter's output whatever the source holds, for
-// the fuzz targets and the tests that feed it hostile or huge sources.
+// Checks that hold for the converter whatever the source holds, for the fuzz
+// targets and the tests that feed it hostile or huge sources.
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -65,5 +66,11 @@ struct ConversionCheck {
 // either a record or a warning naming it, in line order, while no other line
 // gave either.
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings);
+
+// Reads two streams over one source to the end, the one a line at a time and
+// then decoding it, the other decoding each line where it lies in the read
+// block. The first line (from 1) where the two differ in what they supply or
+// in the record, 0 when none does.
+std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file);
 
 }  // namespace tsconv_test
