@@ -1,7 +1,10 @@
 #include "output_check.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "fixed_point.h"
 #include "source.h"
 
 namespace tsconv_test {
@@ -114,6 +117,59 @@ bool begins_with_number(std::string_view part) {
     if (p < part.size() && (part[p] == '+' || part[p] == '-')) ++p;
     if (p < part.size() && (part[p] == '.' || part[p] == ',')) ++p;
     return p < part.size() && is_digit(part[p]);
+}
+
+std::string formatted(double value) {
+    char text[tsconv::fixed6_max_length];
+    return std::string(text, tsconv::format_fixed6(text, value));
+}
+
+int reference_decode(std::string_view line, double values[4]) {
+    line = line.substr(0, tsconv::max_decoded_length);
+    const std::size_t n = line.size();
+    std::size_t p = 0;
+    int count = 0;
+    for (; count < 4; ++count) {
+        if (count > 0) {
+            if (p == n || line[p] != ';') break;
+            ++p;
+        }
+        std::size_t q = p;
+        while (q < n && is_space(line[q])) ++q;
+        std::string number;
+        if (q < n && (line[q] == '+' || line[q] == '-')) number += line[q++];
+        std::size_t digits = 0;
+        while (q < n && is_digit(line[q])) number += line[q++], ++digits;
+        if (q < n && (line[q] == '.' || line[q] == ',')) {
+            number += '.';
+            ++q;
+            while (q < n && is_digit(line[q])) number += line[q++], ++digits;
+        }
+        if (digits == 0) break;
+        if (q < n && (line[q] == 'e' || line[q] == 'E')) {
+            std::size_t e = q + 1;
+            std::string exponent = "e";
+            if (e < n && (line[e] == '+' || line[e] == '-')) exponent += line[e++];
+            if (e < n && is_digit(line[e])) {
+                while (e < n && is_digit(line[e])) exponent += line[e++];
+                number += exponent;
+                q = e;
+            }
+        }
+        values[count] = std::strtod(number.c_str(), nullptr);
+        p = q;
+    }
+    return count;
+}
+
+bool texts_match_values(const tsconv::SourceRecord& record) {
+    const std::pair<double, const tsconv::ValueText*> values[] = {
+        {record.PV, &record.PV_text}, {record.wSP, &record.wSP_text}, {record.wOP, &record.wOP_text}};
+    for (const auto& value : values) {
+        const tsconv::ValueText& text = *value.second;
+        if (text.length != 0 && std::string_view(text.text, text.length) != formatted(value.first)) return false;
+    }
+    return true;
 }
 
 namespace {

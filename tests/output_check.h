@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tsconv {
+struct SourceRecord;
+}
+
 namespace tsconv_test {
 
 constexpr std::string_view target_header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
@@ -66,6 +70,21 @@ struct ConversionCheck {
 // either a record or a warning naming it, in line order, while no other line
 // gave either.
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings);
+
+// A value as format_fixed6 writes it.
+std::string formatted(double value);
+
+// A decoder written from the source format: "number;number;number;number",
+// each number optional white space, an optional sign, digits with at most one
+// decimal separator and at least one digit, and an exponent when digits follow
+// the "e" and its optional sign, converted by strtod. Only the first
+// max_decoded_length characters count. Returns how many numbers it stored in
+// values, 0 to 4.
+int reference_decode(std::string_view line, double values[4]);
+
+// True when each of the record's value texts, where there is one, is its
+// value formatted.
+bool texts_match_values(const tsconv::SourceRecord& record);
 
 // Reads two streams over one source to the end, the one a line at a time and
 // then decoding it, the other decoding each line where it lies in the read
