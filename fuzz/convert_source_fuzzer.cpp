@@ -24,7 +24,6 @@
 #include "local_time.h"
 #include "output_check.h"
 #include "run.h"
-#include "source.h"
 
 namespace {
 
@@ -219,37 +218,16 @@ void check_across_block_boundary(std::string_view source, const Outcome& outcome
     }
 }
 
-bool same_record(const tsconv::SourceRecord& a, const tsconv::SourceRecord& b) {
-    auto same_text = [](const tsconv::ValueText& x, const tsconv::ValueText& y) {
-        return std::string_view(x.text, x.length) == std::string_view(y.text, y.length);
-    };
-    return std::memcmp(&a.serial_date, &b.serial_date, sizeof(double)) == 0 &&
-           std::memcmp(&a.PV, &b.PV, sizeof(double)) == 0 && std::memcmp(&a.wSP, &b.wSP, sizeof(double)) == 0 &&
-           std::memcmp(&a.wOP, &b.wOP, sizeof(double)) == 0 && same_text(a.PV_text, b.PV_text) &&
-           same_text(a.wSP_text, b.wSP_text) && same_text(a.wOP_text, b.wOP_text);
-}
-
 // Decoding each line where it lies in the read block gives what reading the
 // line, then decoding it gives.
 void check_reading_and_decoding(std::string_view source) {
-    std::FILE* const general_file = open_source(source);
-    std::FILE* const fused_file = open_source(source);
-    tsconv::SourceStream general, fused;
-    tsconv::open_source_stream(general, general_file);
-    tsconv::open_source_stream(fused, fused_file);
-    tsconv::SourceRecord general_record, fused_record;
-    for (;;) {
-        tsconv::SourceLine line;
-        const int expected =
-            tsconv::read_source_line(general, line) ? tsconv::decode_source_line(line.text, line.length, general_record) : -1;
-        if (tsconv::read_and_decode_source_line(fused, fused_record) != expected ||
-            !same_record(fused_record, general_record)) {
-            fail("decoding a line where it lies differs from reading, then decoding it");
-        }
-        if (expected < 0) break;
+    std::FILE* const general = open_source(source);
+    std::FILE* const fused = open_source(source);
+    if (tsconv_test::first_line_decoded_differently(general, fused) != 0) {
+        fail("decoding a line where it lies differs from reading, then decoding it");
     }
-    std::fclose(general_file);
-    std::fclose(fused_file);
+    std::fclose(general);
+    std::fclose(fused);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST(CommandLine, TargetThatCannotBeCreated) {
     for (const std::string& target : std::vector<std::string>{folder + "/no/such/folder/target.csv", folder}) {
         const CommandResult result = tsconv({folder + "/source.csv", "dummy", target});
         EXPECT_EQ(result.status, failure_status);
-        EXPECT_EQ(result.out, "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n");
+        EXPECT_EQ(result.out, tsconv_test::write_failed(target));
     }
 }
 
@@ -147,6 +147,10 @@ TEST(Conversion, RecordsInSourceOrder) {
          header + "14.03.2023;22:00:0.000000;-15.000000;inf;-inf\r\n"
                   "14.03.2023;22:00:0.000000;0.000000;inf;-inf\r\n"
                   "14.03.2023;22:00:0.000000;0.000000;inf;-inf\r\n"},
+        // 23:59:59.9999997 UTC on 31.12.2023 carries into the new year.
+        {"seconds never show sixty", "45292,0833333333;1;2;3\n45292,08333333333;1;2;3\n",
+         header + "31.12.2023;23:59:59.999997;1.000000;2.000000;3.000000\r\n"
+                  "01.01.2024;00:00:0.000000;1.000000;2.000000;3.000000\r\n"},
     };
     for (const auto& c : cases) {
         const Conversion conversion = convert(c.source);
@@ -156,49 +160,27 @@ TEST(Conversion, RecordsInSourceOrder) {
 }
 
 TEST(Conversion, DecodingTable) {
-    const Conversion conversion = convert(
-        "45000,5;12,5;20;3,25\n"
-        "45000.5;12.5;20;3.25\n"
-        "Datum;Wert1;Wert2;Wert3\n"
-        "\n"
-        "     \n"
-        "45000,75;7\n"
-        "45000,5 ;12,5;20;3,25\n"
-        "45000,5,2;3;4;5\n"
-        "45000,5;1;2;3;99\n"
-        "  45000,5;-1,5e1;0;0\n",
-        "CET-1");
+    std::string source;
+    std::string target = header;
+    for (const tsconv_test::DecodedLine& row : tsconv_test::decoding_table) {
+        source += row.line + "\n";
+        if (!row.target_line.empty()) target += row.target_line + "\r\n";
+    }
+    const Conversion conversion = convert(source, "CET-1");
     expect_silent_success(conversion.result);
-    EXPECT_EQ(conversion.target,
-              header +
-                  "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
-                  "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
-                  "15.03.2023;17:00:0.000000;7.000000;20.000000;3.250000\r\n"
-                  "15.03.2023;11:00:0.000000;7.000000;20.000000;3.250000\r\n"
-                  "15.03.2023;11:00:0.000000;7.000000;20.000000;3.250000\r\n"
-                  "15.03.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                  "15.03.2023;11:00:0.000000;-15.000000;0.000000;0.000000\r\n");
+    EXPECT_EQ(conversion.target, target);
 }
 
-TEST(Conversion, TimeZones) {
-    const struct {
-        const char* zone;
-        std::string source;
-        std::string target;
-    } cases[] = {
-        {"CET-1", "45000,5;12,5;20;3,25\n45000,50008391204;12,5;20;3,25\n",
-         header + "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
-                  "15.03.2023;11:00:7.250000;12.500000;20.000000;3.250000\r\n"},
-        {"UTC0", "45000;1;2;3\n", header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
-        // Summer and winter, each 12:00 on the source clock.
-        {"CET-1CEST,M3.5.0,M10.5.0/3", "45122,5;1;2;3\n45245,5;1;2;3\n",
-         header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                  "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n"},
-    };
-    for (const auto& c : cases) {
-        const Conversion conversion = convert(c.source, c.zone);
+TEST(Conversion, SummerAndWinter) {
+    // 12:00 on the source clock, by a TZ rule and by the time-zone database.
+    std::vector<const char*> zones = {"CET-1CEST,M3.5.0,M10.5.0/3"};
+    if (tsconv_test::has_zone_file("Europe/Berlin")) zones.push_back("Europe/Berlin");
+    for (const char* zone : zones) {
+        const Conversion conversion = convert("45122,5;1;2;3\n45245,5;1;2;3\n", zone);
         expect_silent_success(conversion.result);
-        EXPECT_EQ(conversion.target, c.target) << c.zone;
+        EXPECT_EQ(conversion.target, header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                              "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n")
+            << zone;
     }
 }
 
@@ -249,14 +231,6 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
 #endif
 }
 
-TEST(Conversion, SummerAndWinterInEuropeBerlin) {
-    if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
-    const Conversion conversion = convert("45122,5;1;2;3\n45245,5;1;2;3\n", "Europe/Berlin");
-    expect_silent_success(conversion.result);
-    EXPECT_EQ(conversion.target, header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                                          "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n");
-}
-
 TEST(Conversion, LongLinesAreOneLine) {
     // 450 characters: the tail after character 399 would read as "5;6;7;8".
     const std::string padded = "45000;1;2;3" + std::string(439 - 11 - 7, ' ') + "5;6;7;8";
@@ -268,14 +242,6 @@ TEST(Conversion, LongLinesAreOneLine) {
                                           "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"
                                           "16.03.2023;22:00:0.000000;7.000000;5.000000;6.000000\r\n"
                                           "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n");
-}
-
-TEST(Conversion, SecondsNeverShowSixty) {
-    // 23:59:59.9999997 UTC on 31.12.2023 carries into the new year.
-    const Conversion conversion = convert("45292,0833333333;1;2;3\n45292,08333333333;1;2;3\n");
-    expect_silent_success(conversion.result);
-    EXPECT_EQ(conversion.target, header + "31.12.2023;23:59:59.999997;1.000000;2.000000;3.000000\r\n"
-                                          "01.01.2024;00:00:0.000000;1.000000;2.000000;3.000000\r\n");
 }
 
 TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
@@ -293,17 +259,16 @@ TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
         "402299,5;12\n");
     EXPECT_EQ(conversion.result.status, 0);
     EXPECT_EQ(conversion.result.out, "");
-    const std::string skipped = ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+    using tsconv_test::skipped_warning;
 #ifdef _WIN32
     // The Windows C runtime breaks down the years 1970 to 3000 only.
-    EXPECT_EQ(conversion.result.err, "Zeile 2" + skipped + "Zeile 5" + skipped + "Zeile 6" + skipped +
-                                         "Zeile 7" + skipped + "Zeile 9" + skipped + "Zeile 11" + skipped);
+    EXPECT_EQ(conversion.result.err, skipped_warning(2) + skipped_warning(5) + skipped_warning(6) +
+                                         skipped_warning(7) + skipped_warning(9) + skipped_warning(11));
     EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                           "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
                                           "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n");
 #else
-    EXPECT_EQ(conversion.result.err,
-              "Zeile 2" + skipped + "Zeile 5" + skipped + "Zeile 6" + skipped + "Zeile 7" + skipped);
+    EXPECT_EQ(conversion.result.err, skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7));
     EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                           "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
                                           "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n"
@@ -313,19 +278,11 @@ TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
 }
 
 #ifdef __linux__
-TEST(Conversion, FailedWritesAreReported) {
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/source.csv", "45000;1;2;3\n");
-    const CommandResult result = tsconv({folder + "/source.csv", "dummy", "/dev/full"});
-    EXPECT_EQ(result.status, failure_status);
-    EXPECT_EQ(result.out, "Zieldatei </dev/full> konnte nicht geschrieben werden!\n");
-}
-
 TEST(Conversion, FailedReadsAreReported) {
     const std::string folder = tsconv_test::scratch_folder();
     const CommandResult result = tsconv({"/proc/self/mem", "dummy", folder + "/target.csv"});
     EXPECT_EQ(result.status, failure_status);
-    EXPECT_EQ(result.out, "Quelldatei </proc/self/mem> konnte nicht gelesen werden!\n");
+    EXPECT_EQ(result.out, tsconv_test::read_failed("/proc/self/mem"));
     EXPECT_EQ(read_file(folder + "/target.csv"), header);
 }
 #endif

@@ -28,19 +28,13 @@ namespace {
 namespace fs = std::filesystem;
 using tsconv_test::CommandResult;
 using tsconv_test::failure_status;
+using tsconv_test::read_failed;
 using tsconv_test::read_file;
 using tsconv_test::starts_with;
+using tsconv_test::write_failed;
 using tsconv_test::write_file;
 
 constexpr int injector_unsupported = 77;
-
-std::string write_failed(const std::string& target) {
-    return "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n";
-}
-
-std::string read_failed(const std::string& source) {
-    return "Quelldatei <" + source + "> konnte nicht gelesen werden!\n";
-}
 
 // Column names, then records that differ from line to line, CR LF ended.
 std::string records_source(std::size_t lines) {

@@ -11,13 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "output_check.h"
+
 namespace {
 
-std::string formatted(double v) {
-    char text[tsconv::fixed6_max_length + 1];
-    char* end = tsconv::format_fixed6(text, v);
-    return std::string(text, end);
-}
+using tsconv_test::formatted;
 
 // The library's fixed conversion is specified to equal printf("%.6f").
 std::string reference(double v) {

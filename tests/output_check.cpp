@@ -1,10 +1,15 @@
 #include "output_check.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "fixed_point.h"
+#include "source.h"
+
 namespace tsconv_test {
 
 namespace {
-
-constexpr std::size_t max_decoded_length = 399;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -95,7 +100,7 @@ void for_each_decoded_part(std::string_view source, const std::function<void(std
     while (!source.empty()) {
         const std::size_t end = source.find('\n');
         const std::size_t length = end == std::string_view::npos ? source.size() : end + 1;
-        use(source.substr(0, length < max_decoded_length ? length : max_decoded_length));
+        use(source.substr(0, length < tsconv::max_decoded_length ? length : tsconv::max_decoded_length));
         source.remove_prefix(length);
     }
 }
@@ -114,8 +119,90 @@ bool begins_with_number(std::string_view part) {
     return p < part.size() && is_digit(part[p]);
 }
 
-std::string skipped_warning(std::size_t line_number) {
-    return "Zeile " + std::to_string(line_number) + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+std::string formatted(double value) {
+    char text[tsconv::fixed6_max_length];
+    return std::string(text, tsconv::format_fixed6(text, value));
+}
+
+int reference_decode(std::string_view line, double values[4]) {
+    line = line.substr(0, tsconv::max_decoded_length);
+    const std::size_t n = line.size();
+    std::size_t p = 0;
+    int count = 0;
+    for (; count < 4; ++count) {
+        if (count > 0) {
+            if (p == n || line[p] != ';') break;
+            ++p;
+        }
+        std::size_t q = p;
+        while (q < n && is_space(line[q])) ++q;
+        std::string number;
+        if (q < n && (line[q] == '+' || line[q] == '-')) number += line[q++];
+        std::size_t digits = 0;
+        while (q < n && is_digit(line[q])) number += line[q++], ++digits;
+        if (q < n && (line[q] == '.' || line[q] == ',')) {
+            number += '.';
+            ++q;
+            while (q < n && is_digit(line[q])) number += line[q++], ++digits;
+        }
+        if (digits == 0) break;
+        if (q < n && (line[q] == 'e' || line[q] == 'E')) {
+            std::size_t e = q + 1;
+            std::string exponent = "e";
+            if (e < n && (line[e] == '+' || line[e] == '-')) exponent += line[e++];
+            if (e < n && is_digit(line[e])) {
+                while (e < n && is_digit(line[e])) exponent += line[e++];
+                number += exponent;
+                q = e;
+            }
+        }
+        values[count] = std::strtod(number.c_str(), nullptr);
+        p = q;
+    }
+    return count;
+}
+
+bool texts_match_values(const tsconv::SourceRecord& record) {
+    const std::pair<double, const tsconv::ValueText*> values[] = {
+        {record.PV, &record.PV_text}, {record.wSP, &record.wSP_text}, {record.wOP, &record.wOP_text}};
+    for (const auto& value : values) {
+        const tsconv::ValueText& text = *value.second;
+        if (text.length != 0 && std::string_view(text.text, text.length) != formatted(value.first)) return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool same_text(const tsconv::ValueText& a, const tsconv::ValueText& b) {
+    return std::string_view(a.text, a.length) == std::string_view(b.text, b.length);
+}
+
+// The same bits in every value, the same texts.
+bool same_record(const tsconv::SourceRecord& a, const tsconv::SourceRecord& b) {
+    return std::memcmp(&a.serial_date, &b.serial_date, sizeof(double)) == 0 &&
+           std::memcmp(&a.PV, &b.PV, sizeof(double)) == 0 && std::memcmp(&a.wSP, &b.wSP, sizeof(double)) == 0 &&
+           std::memcmp(&a.wOP, &b.wOP, sizeof(double)) == 0 && same_text(a.PV_text, b.PV_text) &&
+           same_text(a.wSP_text, b.wSP_text) && same_text(a.wOP_text, b.wOP_text);
+}
+
+}  // namespace
+
+std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file) {
+    tsconv::SourceStream general, fused;
+    tsconv::open_source_stream(general, general_file);
+    tsconv::open_source_stream(fused, fused_file);
+    tsconv::SourceRecord general_record, fused_record;
+    for (std::size_t line_number = 1;; ++line_number) {
+        tsconv::SourceLine line;
+        const int expected =
+            tsconv::read_source_line(general, line) ? tsconv::decode_source_line(line.text, line.length, general_record) : -1;
+        if (tsconv::read_and_decode_source_line(fused, fused_record) != expected ||
+            !same_record(fused_record, general_record)) {
+            return line_number;
+        }
+        if (expected < 0) return 0;
+    }
 }
 
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings) {

@@ -1,17 +1,35 @@
 #pragma once
 
-// Checks that hold for the converter's output whatever the source holds, for
-// the fuzz targets and the tests that feed it hostile or huge sources.
+// Checks that hold for the converter whatever the source holds, for the fuzz
+// targets and the tests that feed it hostile or huge sources.
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+namespace tsconv {
+struct SourceRecord;
+}
+
 namespace tsconv_test {
 
 constexpr std::string_view target_header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
+
+// The warning for a skipped record on the given line.
+inline std::string skipped_warning(std::size_t line_number) {
+    return "Zeile " + std::to_string(line_number) + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+}
+
+// The messages of a run that failed reading its source or writing its target.
+inline std::string read_failed(const std::string& source) {
+    return "Quelldatei <" + source + "> konnte nicht gelesen werden!\n";
+}
+inline std::string write_failed(const std::string& target) {
+    return "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n";
+}
 
 inline bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -38,9 +56,6 @@ std::vector<std::string_view> decoded_parts(std::string_view source);
 // then a digit, or a decimal separator ("," or ".") followed by a digit.
 bool begins_with_number(std::string_view part);
 
-// The warning for a skipped record on the given line.
-std::string skipped_warning(std::size_t line_number);
-
 // What a decoded line of the source gave.
 enum class LineOutcome : unsigned char { nothing, record, warning };
 
@@ -55,5 +70,26 @@ struct ConversionCheck {
 // either a record or a warning naming it, in line order, while no other line
 // gave either.
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings);
+
+// A value as format_fixed6 writes it.
+std::string formatted(double value);
+
+// A decoder written from the source format: "number;number;number;number",
+// each number optional white space, an optional sign, digits with at most one
+// decimal separator and at least one digit, and an exponent when digits follow
+// the "e" and its optional sign, converted by strtod. Only the first
+// max_decoded_length characters count. Returns how many numbers it stored in
+// values, 0 to 4.
+int reference_decode(std::string_view line, double values[4]);
+
+// True when each of the record's value texts, where there is one, is its
+// value formatted.
+bool texts_match_values(const tsconv::SourceRecord& record);
+
+// Reads two streams over one source to the end, the one a line at a time and
+// then decoding it, the other decoding each line where it lies in the read
+// block. The first line (from 1) where the two differ in what they supply or
+// in the record, 0 when none does.
+std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file);
 
 }  // namespace tsconv_test

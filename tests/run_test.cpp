@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "output_check.h"
 #include "test_support.h"
 
 namespace {
@@ -20,18 +21,12 @@ struct Converted {
 };
 
 Converted convert(const std::string& source) {
-    const std::string folder = tsconv_test::scratch_folder();
-    tsconv_test::write_file(folder + "/source", source);
-    std::FILE* in = std::fopen((folder + "/source").c_str(), "rb");
-    std::FILE* out = std::fopen((folder + "/target").c_str(), "wb");
-    std::FILE* warnings = std::fopen((folder + "/warnings").c_str(), "wb");
+    const tsconv_test::ScratchStream in(source);
+    tsconv_test::ScratchStream out, warnings;
     Converted converted;
-    converted.result = tsconv::convert_source(in, out, warnings);
-    std::fclose(in);
-    std::fclose(out);
-    std::fclose(warnings);
-    converted.target = tsconv_test::read_file(folder + "/target");
-    converted.warnings = tsconv_test::read_file(folder + "/warnings");
+    converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file());
+    converted.target = out.close();
+    converted.warnings = warnings.close();
     return converted;
 }
 
@@ -46,13 +41,12 @@ TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
         int records = 0;
         for (int i = 0; i < lines; ++i) {
             const std::string serial = std::to_string(45000 + i / 86400.0);
-            const std::string line_number = std::to_string(i + 2);
             switch (i % 11) {
                 case 3: source += "\r\n"; break;
                 case 5: source += serial + ";" + std::to_string(i) + "\r\n"; ++records; break;
                 case 7:
                     source += "1e300;1;2;3\r\n";
-                    warnings += "Zeile " + line_number + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
+                    warnings += tsconv_test::skipped_warning(i + 2);
                     break;
                 case 9: source += serial + ";1;2;3" + std::string(500, ' ') + "\r\n"; ++records; break;
                 default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
@@ -81,34 +75,31 @@ TEST(ConvertSource, AnyStreamWillDo) {
     std::fclose(out);
     std::fclose(warnings);
     EXPECT_EQ(std::string(target, target_size),
-              "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n"
-              "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-              "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
+              std::string(tsconv_test::target_header) +
+                  "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
     std::free(target);
 }
 
 TEST(ConvertSource, Failures) {
-    const std::string folder = tsconv_test::scratch_folder();
     std::string source;
     for (int i = 0; i < 100000; ++i) source += "45000;1;2;3\n";
-    tsconv_test::write_file(folder + "/source", source);
-    std::FILE* warnings = std::fopen((folder + "/warnings").c_str(), "wb");
+    tsconv_test::ScratchStream warnings, out;
 
-    // A full device: the run stops at the first failed block.
-    std::FILE* in = std::fopen((folder + "/source").c_str(), "rb");
-    std::FILE* full = std::fopen("/dev/full", "wb");
-    EXPECT_EQ(tsconv::convert_source(in, full, warnings), ConversionResult::target_write_failed);
-    EXPECT_LT(std::ftell(in), static_cast<long>(source.size()));
-    std::fclose(in);
-    std::fclose(full);
+    // A full device: the run stops at the first failed block; the header
+    // alone fails at the last flush.
+    for (const std::string& content : {source, std::string()}) {
+        const tsconv_test::ScratchStream in(content);
+        std::FILE* full = std::fopen("/dev/full", "wb");
+        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file()), ConversionResult::target_write_failed);
+        EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
+        std::fclose(full);
+    }
 
-    // A source that cannot be read.
+    // A source that cannot be read from its start: address 0 is never mapped.
     std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
-    std::FILE* out = std::fopen((folder + "/target").c_str(), "wb");
-    EXPECT_EQ(tsconv::convert_source(unreadable, out, warnings), ConversionResult::source_read_failed);
+    EXPECT_EQ(tsconv::convert_source(unreadable, out.file(), warnings.file()), ConversionResult::source_read_failed);
     std::fclose(unreadable);
-    std::fclose(out);
-    std::fclose(warnings);
 }
 #endif
 

@@ -2,39 +2,34 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "output_check.h"
 #include "source.h"
 #include "test_support.h"
 
 namespace {
 
+using tsconv::SourceRecord;
+
+const std::string header(tsconv_test::target_header);
+
 // Writes the header and a record line for each record, returns the file.
-std::string written(std::initializer_list<tsconv::SourceRecord> records, int* skipped = nullptr) {
-    const std::string path = tsconv_test::scratch_folder() + "/target";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) {
+    tsconv_test::ScratchStream target;
     tsconv::TargetStream stream;
-    tsconv::open_target_stream(stream, file);
+    tsconv::open_target_stream(stream, target.file());
     tsconv::write_target_header(stream);
     tsconv::LocalTimeCache cache;
     int not_written = 0;
-    for (const tsconv::SourceRecord& record : records) {
+    for (const SourceRecord& record : records) {
         if (!tsconv::write_target_record(stream, record, cache)) ++not_written;
     }
     EXPECT_TRUE(tsconv::flush_target_stream(stream));
-    std::fclose(file);
     if (skipped != nullptr) *skipped = not_written;
-    return tsconv_test::read_file(path);
-}
-
-const std::string header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
-
-TEST(WriteTarget, HeaderAloneWhenNoRecordFollows) {
-    EXPECT_EQ(written({}), header);
-    EXPECT_EQ(header.size(), 50u);
+    return target.close();
 }
 
 TEST(WriteTarget, RecordLines) {
@@ -52,6 +47,8 @@ TEST(WriteTarget, RecordLines) {
 TEST(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
     tsconv_test::set_time_zone("UTC0");
     int skipped = 0;
+    EXPECT_EQ(written({{1e300, 1, 2, 3}}, &skipped), header);
+    EXPECT_EQ(skipped, 1);
     EXPECT_EQ(written({{1e300, 1, 2, 3}, {45000, 1, 2, 3}}, &skipped),
               header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n");
     EXPECT_EQ(skipped, 1);
@@ -60,21 +57,13 @@ TEST(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
 TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
     tsconv_test::set_time_zone("UTC0");
     const double max = std::numeric_limits<double>::max();
-    const std::string path = tsconv_test::scratch_folder() + "/target";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    tsconv::TargetStream stream;
-    tsconv::open_target_stream(stream, file);
-    tsconv::LocalTimeCache cache;
-    const int records = 2000;  // several buffers full
-    for (int i = 0; i < records; ++i) {
-        ASSERT_TRUE(tsconv::write_target_record(stream, {45000, -max, -max, -max}, cache));
-    }
-    ASSERT_TRUE(tsconv::flush_target_stream(stream));
-    std::fclose(file);
-    const std::string content = tsconv_test::read_file(path);
-    const std::string line = content.substr(0, content.find('\n') + 1);
+    const std::size_t records = 2000;  // several buffers full
+    int skipped = 0;
+    const std::string content = written(std::vector<SourceRecord>(records, {45000, -max, -max, -max}), &skipped);
+    EXPECT_EQ(skipped, 0);
+    const std::string line = content.substr(header.size(), content.find('\n', header.size()) + 1 - header.size());
     EXPECT_EQ(line.size(), 17u + 8u + 3 * (1 + 317) + 2);
-    EXPECT_EQ(content.size(), line.size() * records);
+    EXPECT_EQ(content.size(), header.size() + line.size() * records);
 }
 
 TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
@@ -83,30 +72,15 @@ TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
     tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
     const double inf = std::numeric_limits<double>::infinity();
     const double values[] = {0.0, -0.0, 0.0, 65.0, 65.0, 1e30, 1e30, -1e300, 1e-7, -1e-7, inf, inf, 12.5};
-    std::vector<tsconv::SourceRecord> records;
+    std::vector<SourceRecord> records;
     double serial = 45011.12;  // across the change to summer time
     for (int i = 0; i < 2000; ++i) {
         serial += (i % 7 == 0 ? 0.01 : 1.0 / 86400);
         records.push_back({serial, values[i % 13], values[i / 3 % 13], values[(i * i) % 13]});
     }
-    std::string together;
-    std::string alone;
-    {
-        const std::string path = tsconv_test::scratch_folder() + "/together";
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        tsconv::TargetStream stream;
-        tsconv::open_target_stream(stream, file);
-        tsconv::LocalTimeCache cache;
-        for (const tsconv::SourceRecord& record : records) tsconv::write_target_record(stream, record, cache);
-        tsconv::flush_target_stream(stream);
-        std::fclose(file);
-        together = tsconv_test::read_file(path);
-    }
-    for (const tsconv::SourceRecord& record : records) {
-        const std::string text = written({record});
-        alone += text.substr(header.size());
-    }
-    EXPECT_EQ(together, alone);
+    std::string alone = header;
+    for (const SourceRecord& record : records) alone += written({record}).substr(header.size());
+    EXPECT_EQ(written(records), alone);
 }
 
 TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
@@ -115,38 +89,20 @@ TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     tsconv_test::set_time_zone("UTC0");
     const char* const values[] = {"63,20", "-0", ",5", "-,25", "5,", "999999,999999", "-123456,7", "0,000001",
                                   "7", "12345678,1", "0,1234567", "1e3", "05", "+2"};
-    std::vector<tsconv::SourceRecord> records;
-    tsconv::SourceRecord record;
+    std::vector<SourceRecord> records;
+    std::vector<SourceRecord> formatted;
+    SourceRecord record;
     for (std::size_t i = 0; i < 500; ++i) {
         std::string line = "45000," + std::to_string(i) + ";" + values[i % 14] + ";" + values[i / 14 % 14];
         if (i % 3 != 0) line += std::string(";") + values[i * 5 % 14];  // or carried forward
         line += "\r\n";
         tsconv::decode_source_line(line.data(), line.size(), record);
         records.push_back(record);
+        formatted.push_back(record);
+        formatted.back().PV_text.length = formatted.back().wSP_text.length = formatted.back().wOP_text.length = 0;
     }
-    std::string with_texts;
-    std::string formatted;
-    for (const tsconv::SourceRecord& decoded : records) {
-        with_texts += written({decoded});
-        tsconv::SourceRecord plain = decoded;
-        plain.PV_text.length = plain.wSP_text.length = plain.wOP_text.length = 0;
-        formatted += written({plain});
-    }
-    EXPECT_EQ(with_texts, formatted);
+    EXPECT_EQ(written(records), written(formatted));
     EXPECT_NE(records[1].PV_text.length, 0);  // the texts were used
 }
-
-#ifdef __linux__
-TEST(WriteTarget, ReportsAFullDevice) {
-    std::FILE* file = std::fopen("/dev/full", "wb");
-    ASSERT_NE(file, nullptr);
-    tsconv::TargetStream stream;
-    tsconv::open_target_stream(stream, file);
-    tsconv::write_target_header(stream);
-    EXPECT_FALSE(tsconv::flush_target_stream(stream));
-    EXPECT_TRUE(stream.write_failed);
-    std::fclose(file);
-}
-#endif
 
 }  // namespace

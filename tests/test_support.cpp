@@ -81,6 +81,21 @@ std::string zone_file_bytes(const ZoneFile& zone) {
     return bytes + "\n" + zone.rule + "\n";
 }
 
+const std::vector<DecodedLine> decoding_table = {
+    {"45000,5;12,5;20;3,25", 4, 45000.5, 12.5, 20, 3.25, "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000"},
+    {"45000.5;12.5;20;3.25", 4, 45000.5, 12.5, 20, 3.25, "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000"},
+    {"45000,50008391204;12,5;20;3,25", 4, 45000.50008391204, 12.5, 20, 3.25,
+     "15.03.2023;11:00:7.250000;12.500000;20.000000;3.250000"},
+    {"Datum;Wert1;Wert2;Wert3", 0, 45000.50008391204, 12.5, 20, 3.25, ""},
+    {"", 0, 45000.50008391204, 12.5, 20, 3.25, ""},
+    {"     ", 0, 45000.50008391204, 12.5, 20, 3.25, ""},
+    {"45000,75;7", 2, 45000.75, 7, 20, 3.25, "15.03.2023;17:00:0.000000;7.000000;20.000000;3.250000"},
+    {"45000,5 ;12,5;20;3,25", 1, 45000.5, 7, 20, 3.25, "15.03.2023;11:00:0.000000;7.000000;20.000000;3.250000"},
+    {"45000,5,2;3;4;5", 1, 45000.5, 7, 20, 3.25, "15.03.2023;11:00:0.000000;7.000000;20.000000;3.250000"},
+    {"45000,5;1;2;3;99", 4, 45000.5, 1, 2, 3, "15.03.2023;11:00:0.000000;1.000000;2.000000;3.000000"},
+    {"  45000,5;-1,5e1;0;0", 4, 45000.5, -15, 0, 0, "15.03.2023;11:00:0.000000;-15.000000;0.000000;0.000000"},
+};
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
@@ -131,6 +146,38 @@ std::string scratch_folder() {
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder.string();
+}
+
+namespace {
+
+std::string new_stream_path() {
+    static unsigned streams = 0;
+    const fs::path folder = test_folder_path().string() + "-streams";
+    fs::create_directories(folder);
+    return (folder / std::to_string(++streams)).string();
+}
+
+}  // namespace
+
+ScratchStream::ScratchStream() : path_(new_stream_path()), file_(std::fopen(path_.c_str(), "wb")) {
+    if (file_ == nullptr) ADD_FAILURE() << "cannot create " << path_;
+}
+
+ScratchStream::ScratchStream(const std::string& text) : path_(new_stream_path()) {
+    write_file(path_, text);
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (file_ == nullptr) ADD_FAILURE() << "cannot open " << path_;
+}
+
+ScratchStream::~ScratchStream() {
+    if (file_ != nullptr) std::fclose(file_);
+    std::remove(path_.c_str());
+}
+
+std::string ScratchStream::close() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    return read_file(path_);
 }
 
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments) {

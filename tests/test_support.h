@@ -2,6 +2,7 @@
 
 // Helpers shared by the tests: time zones, scratch files, running commands.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,37 @@ bool file_exists(const std::string& path);
 
 // A fresh, empty folder for the running test.
 std::string scratch_folder();
+
+// A scratch file of the running test as a stream: reading the given text, or,
+// made without one, taking what is written to it. A real file, so the
+// converter reads and writes it as it does the user's files.
+class ScratchStream {
+public:
+    ScratchStream();
+    explicit ScratchStream(const std::string& text);
+    ScratchStream(const ScratchStream&) = delete;
+    ScratchStream& operator=(const ScratchStream&) = delete;
+    ~ScratchStream();
+
+    std::FILE* file() const { return file_; }
+    // Closes the stream and gives back what the file holds.
+    std::string close();
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+};
+
+// Source lines decoded in turn onto one record: how many values each line
+// supplies, the record after it, and the target line the record gives in the
+// zone CET-1 (empty where the line supplies nothing).
+struct DecodedLine {
+    std::string line;
+    int count;
+    double serial_date, PV, wSP, wOP;
+    std::string target_line;
+};
+extern const std::vector<DecodedLine> decoding_table;
 
 // The exit status of a failed run as its caller sees it: -1 on Windows, where
 // the whole 32 bits reach the caller, 255 to a POSIX shell.
