@@ -303,7 +303,10 @@ struct DecodedLine {
     const char* p = text;
 #pragma GCC unroll 4
     for (int field = 0; field < 4; ++field) {
-        if (field > 0 && *p++ != ';') return {field, p - 1};
+        if (field > 0) {
+            if (*p != ';') return {field, p};
+            ++p;
+        }
         ScannedNumber number;
         if (!scan_number(p, number, field == 0)) return {field, p};
         if (field == 0) {
