@@ -415,7 +415,7 @@ namespace {
 // inlines where it is used.
 [[gnu::noinline]] int read_and_decode_from_copy(SourceStream& stream, SourceRecord& record) {
     SourceLine line;
-    if (!read_source_line(stream, line)) return -1;
+    if (!read_source_line(stream, line)) return no_line_read;
     return decode_source_line(line.text, line.length, record);
 }
 
@@ -447,7 +447,7 @@ int read_and_decode_source_line(SourceStream& stream, SourceRecord& record) {
     while (*line_end != '\n') ++line_end;
     if (line_end == stream.buffer.data() + stream.end) {
         // The line goes on beyond the block, its decoded part all decoded.
-        return pass_over_rest_of_line(stream) ? decoded.supplied : -1;
+        return pass_over_rest_of_line(stream) ? decoded.supplied : no_line_read;
     }
     stream.begin += static_cast<std::size_t>(line_end - text) + 1;
     return decoded.supplied;
