@@ -22,6 +22,75 @@ std::uint64_t bits_of(double v) {
     return bits;
 }
 
+// Takes a finite double apart: |v| = mantissa * 2^exponent, the mantissa
+// below 2^53. False for an infinity or a NaN.
+bool take_apart(double v, std::uint64_t& mantissa, int& exponent) {
+    const std::uint64_t bits = bits_of(v);
+    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
+    if (biased_exponent == 0x7ff) return false;
+    mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased_exponent == 0) {  // subnormal: no hidden bit
+        exponent = -1074;
+    } else {
+        mantissa |= std::uint64_t{1} << 52;
+        exponent = biased_exponent - 1075;
+    }
+    return true;
+}
+
+// An unsigned number of 128 bits, high:low.
+struct Wide {
+    std::uint64_t high;
+    std::uint64_t low;
+};
+
+// The exact product fraction * 10^6.
+Wide times_million(std::uint64_t fraction) {
+#ifdef __SIZEOF_INT128__
+    __extension__ typedef unsigned __int128 uint128;
+    const uint128 product = static_cast<uint128>(fraction) * million;
+    return {static_cast<std::uint64_t>(product >> 64), static_cast<std::uint64_t>(product)};
+#else
+    // The two 32-bit halves of the fraction times 10^6 each fit 64 bits.
+    const std::uint64_t high_part = (fraction >> 32) * million;
+    const std::uint64_t low_part = (fraction & 0xffffffffu) * million;
+    const std::uint64_t low = (high_part << 32) + low_part;
+    return {(high_part >> 32) + (low < low_part ? 1 : 0), low};
+#endif
+}
+
+// product / 2^shift rounded to the nearest integer, a tie to the even one,
+// for a shift of 1 to 73 and a quotient that fits 64 bits: the remainder,
+// the bits shifted out, is compared with one half, 2^(shift - 1).
+std::uint64_t shift_rounded(Wide product, int shift) {
+    std::uint64_t quotient;
+    bool above_half;
+    bool exactly_half;
+    if (shift < 64) {
+        quotient = (product.low >> shift) | (product.high << (64 - shift));
+        const std::uint64_t remainder = product.low & ((std::uint64_t{1} << shift) - 1);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        above_half = remainder > half;
+        exactly_half = remainder == half;
+    } else if (shift == 64) {
+        quotient = product.high;
+        const std::uint64_t half = std::uint64_t{1} << 63;
+        above_half = product.low > half;
+        exactly_half = product.low == half;
+    } else {
+        // The remainder reaches into the high word; its low word counts
+        // only as more than nothing.
+        const int high_shift = shift - 64;
+        quotient = product.high >> high_shift;
+        const std::uint64_t remainder_high = product.high & ((std::uint64_t{1} << high_shift) - 1);
+        const std::uint64_t half_high = std::uint64_t{1} << (high_shift - 1);
+        above_half = remainder_high > half_high || (remainder_high == half_high && product.low != 0);
+        exactly_half = remainder_high == half_high && product.low == 0;
+    }
+    if (above_half || (exactly_half && (quotient & 1) != 0)) ++quotient;
+    return quotient;
+}
+
 }  // namespace
 
 char* write_long_decimal(char* out, std::uint64_t value) {
@@ -40,25 +109,20 @@ char* write_long_decimal(char* out, std::uint64_t value) {
 }
 
 bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths) {
-    const std::uint64_t bits = bits_of(v);
-    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7ff);
-    std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
-    if (biased_exponent == 0x7ff) return false;
-    int exponent;  // |v| = mantissa * 2^exponent
-    if (biased_exponent == 0) {
-        exponent = -1074;
-    } else {
-        mantissa |= std::uint64_t{1} << 52;
-        exponent = biased_exponent - 1075;
-    }
+    std::uint64_t mantissa;
+    int exponent;
+    if (!take_apart(v, mantissa, exponent)) return false;
     if (exponent >= 0) {
-        if (exponent > 11) return false;  // 2^64 or more
+        // A whole number. From an exponent of 12 on it is 2^64 or more: a
+        // normal mantissa is at least 2^52.
+        if (exponent > 11) return false;
         whole = mantissa << exponent;
         millionths = 0;
         return true;
     }
-    // |v| = mantissa / 2^shift. The fraction times 10^6 is below 2^73; at a
-    // shift of 74 or more it stays below one half and rounds to zero.
+    // |v| = mantissa / 2^shift. The fraction, below both 2^shift and 2^53,
+    // times 10^6 is below 2^73; at a shift of 74 or more it stays below one
+    // half and rounds to zero.
     const int shift = -exponent;
     if (shift >= 74) {
         whole = 0;
@@ -66,51 +130,15 @@ bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionth
         return true;
     }
     whole = shift < 64 ? mantissa >> shift : 0;
-    const std::uint64_t fraction =
-        shift < 64 ? mantissa & ((std::uint64_t{1} << shift) - 1) : mantissa;
-
-    // product = fraction * 10^6 as hi:lo.
-#ifdef __SIZEOF_INT128__
-    __extension__ typedef unsigned __int128 uint128;
-    const uint128 product = static_cast<uint128>(fraction) * million;
-    const std::uint64_t lo = static_cast<std::uint64_t>(product);
-    const std::uint64_t hi = static_cast<std::uint64_t>(product >> 64);
-#else
-    const std::uint64_t high_part = (fraction >> 32) * million;
-    const std::uint64_t low_part = (fraction & 0xffffffffu) * million;
-    const std::uint64_t lo = (high_part << 32) + low_part;
-    const std::uint64_t hi = (high_part >> 32) + (lo < low_part ? 1 : 0);
-#endif
-
-    // quotient = product >> shift (below 10^6); compare the remainder to one half.
-    std::uint64_t quotient;
-    bool above_half;
-    bool exactly_half;
-    if (shift < 64) {
-        quotient = (lo >> shift) | (hi << (64 - shift));
-        const std::uint64_t remainder = lo & ((std::uint64_t{1} << shift) - 1);
-        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-        above_half = remainder > half;
-        exactly_half = remainder == half;
-    } else if (shift == 64) {
-        quotient = hi;
-        const std::uint64_t half = std::uint64_t{1} << 63;
-        above_half = lo > half;
-        exactly_half = lo == half;
-    } else {
-        const int high_shift = shift - 64;
-        quotient = hi >> high_shift;
-        const std::uint64_t remainder_high = hi & ((std::uint64_t{1} << high_shift) - 1);
-        const std::uint64_t half_high = std::uint64_t{1} << (high_shift - 1);
-        above_half = remainder_high > half_high || (remainder_high == half_high && lo != 0);
-        exactly_half = remainder_high == half_high && lo == 0;
-    }
-    if (above_half || (exactly_half && (quotient & 1) != 0)) ++quotient;
-    if (quotient == million) {
+    const std::uint64_t fraction = shift < 64 ? mantissa & ((std::uint64_t{1} << shift) - 1) : mantissa;
+    // The fraction is below 2^shift, so its millionths are below 10^6 before
+    // rounding, and at most 10^6 after: that is the next whole number.
+    std::uint64_t rounded = shift_rounded(times_million(fraction), shift);
+    if (rounded == million) {
         ++whole;
-        quotient = 0;
+        rounded = 0;
     }
-    millionths = static_cast<std::uint32_t>(quotient);
+    millionths = static_cast<std::uint32_t>(rounded);
     return true;
 }
 

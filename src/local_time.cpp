@@ -133,11 +133,13 @@ void init_local_time() {
 }
 
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out) {
+    constexpr double serial_date_of_1970_01_01 = 25569.0;
+    constexpr double source_clock_ahead_of_utc = 2 * 3600.0;  // seconds: UTC+2, all year
     // Three steps, each rounded to a double: days since 1970-01-01, the same in
-    // seconds, then from the source clock (UTC+2, all year) to UTC.
-    double s = serial_date - 25569.0;
-    s = s * 86400.0;
-    s = s - 7200.0;
+    // seconds, then from the source clock to UTC.
+    double s = serial_date - serial_date_of_1970_01_01;
+    s = s * static_cast<double>(seconds_per_day);
+    s = s - source_clock_ahead_of_utc;
     if (!(std::fabs(s) < max_seconds_magnitude)) return false;  // also NaN
 
     // Split with floor: the whole second is broken down, the fraction (from 0

@@ -51,9 +51,13 @@ void open_source_stream(SourceStream& stream, std::FILE* file);
 // of the source is passed over.
 bool read_source_line(SourceStream& stream, SourceLine& line);
 
+// What read_and_decode_source_line returns when no line is left or a read failed.
+constexpr int no_line_read = -1;
+
 // Reads the next line and decodes it into the record, as read_source_line
 // and decode_source_line do in turn. Returns how many values it supplied, 0
-// to 4, or -1 when no line is left or a read failed.
+// to 4, or no_line_read. A read that fails within a line longer than the
+// decoded part may leave that line's values in the record.
 int read_and_decode_source_line(SourceStream& stream, SourceRecord& record);
 
 // Scans "number;number;number;number" from the start of the text into the
