@@ -262,10 +262,11 @@ bool zone_keeps_offsets() {
     platform::SystemZone zone;
     return (tz != nullptr && *tz != '\0') || (platform::system_zone(zone) && windows_zone_keeps_offsets(zone));
 #elif defined(__GLIBC__)
-    // The zone file glibc reads: TZ unset (or ":") names /etc/localtime, empty
-    // names "Universal"; a name not starting with "/" is found under TZDIR.
-    // Where no file loads, glibc reads TZ as a rule string, so that must pass
-    // too (a name that is no rule string means UTC).
+    // The zone file glibc reads: TZ unset names /etc/localtime, empty names
+    // "Universal", a leading ":" is passed over, and a name not starting with
+    // "/" is found under TZDIR. Where no file loads, glibc reads TZ as a rule
+    // string, so that must pass too (a name that is no rule string means UTC).
+    // A bare ":" is checked as /etc/localtime: passing, that is no less safe.
     std::string name = tz == nullptr ? "" : *tz == '\0' ? "Universal" : tz + (*tz == ':');
     if (name.empty()) name = "/etc/localtime";
     const char* folder = std::getenv("TZDIR");
