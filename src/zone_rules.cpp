@@ -136,6 +136,18 @@ std::int64_t big_endian(const std::string& bytes, std::size_t at, std::size_t si
     return size == 4 ? std::int64_t{static_cast<std::int32_t>(value)} : static_cast<std::int64_t>(value);
 }
 
+// True when, sorted, each instant lies more than zone_check_span after the one
+// before. Unsigned differences: a zone file may hold any 64-bit instants.
+bool far_apart(std::vector<std::int64_t>& instants) {
+    std::sort(instants.begin(), instants.end());
+    for (std::size_t i = 1; i < instants.size(); ++i) {
+        if (static_cast<std::uint64_t>(instants[i]) - static_cast<std::uint64_t>(instants[i - 1]) <= zone_check_span) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Checks one header and its data block, times of time_size bytes, and moves
 // pos past them. True where the counts agree with each other and the file,
 // each list is in order, and every transition and leap record is more than
@@ -175,14 +187,8 @@ bool block_keeps_offsets(const std::string& bytes, std::size_t& pos, std::size_t
     if (!std::is_sorted(instants.begin(), leaps) || !std::is_sorted(leaps, instants.end())) return false;
     if (leaps != instants.begin()) last_transition = leaps[-1];
     has_leaps = has_leaps || leaps != instants.end();
-    std::sort(instants.begin(), instants.end());
-    for (std::size_t i = 1; i < instants.size(); ++i) {  // unsigned: a zone file may hold any 64-bit instants
-        if (static_cast<std::uint64_t>(instants[i]) - static_cast<std::uint64_t>(instants[i - 1]) <= zone_check_span) {
-            return false;
-        }
-    }
     pos = at_transitions + size;
-    return true;
+    return far_apart(instants);
 }
 
 // After the last transition the closing rule takes over: none of its changes
