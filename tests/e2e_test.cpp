@@ -194,20 +194,29 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
     std::vector<std::string> zones = {"AAA0BBB,J100/12,J100/13:10", "AAA0BBB,M4.2.1/12,M4.2.1/13:10",
                                       "CET-1CEST,M3.5.0,M10.5.0/3"};
 #ifndef _WIN32
-    // Zone files that the C library reads its own way: changes at 12:00 and
-    // 12:10 UTC taken from posixrules for a string without rules, the same
-    // out of order, and 200 leap seconds in a row from 12:03 UTC (shown as
-    // seconds beyond 60: those records are not convertible).
+    // Zone files that the C library reads its own way. For a string without
+    // rules it takes posixrules' changes, moving one that follows daylight
+    // time by the string's own daylight offset: changes 4:10 apart there
+    // come 10 minutes apart (12:00 and 12:10 UTC). Out of order, changes far
+    // apart in the file show where the library's search starts, which moves
+    // every half year: daylight time from 12:02 to 12:10 UTC. And 200 leap
+    // seconds in a row from 12:03 UTC, shown as seconds beyond 60: those
+    // records are not convertible.
     const std::string folder = tsconv_test::scratch_folder() + "-zones";  // kept by convert()
     fs::create_directories(folder);
     const long long noon = 1681128000;
-    write_file(folder + "/posixrules", tsconv_test::zone_file_bytes({{noon, noon + 600}, {}, "AAA0"}));
-    write_file(folder + "/Unsorted", tsconv_test::zone_file_bytes({{noon + 600, noon}, {}, "AAA0"}));
+    const long long half_year = 15778476;
+    write_file(folder + "/posixrules",
+               tsconv_test::zone_file_bytes({{noon, noon + 600 + 4 * 3600}, {}, "EST5", -18000, -14400}));
+    write_file(folder + "/Unsorted",
+               tsconv_test::zone_file_bytes({{noon + 120, noon + 600 + 20314029, noon + 600 - 36830044,
+                                              noon + 600 - 36602894, noon + 600 + 3 * half_year},
+                                             {}}));
     tsconv_test::ZoneFile leaps;
     for (long long t = noon + 180; t < noon + 380; ++t) leaps.leap_seconds.push_back(t);
     write_file(folder + "/Leaps", tsconv_test::zone_file_bytes(leaps));
     setenv("TZDIR", folder.c_str(), 1);
-    zones.insert(zones.end(), {"AAA0BBB", "Unsorted", folder + "/Leaps"});
+    zones.insert(zones.end(), {"AAA5BBB4", "Unsorted", folder + "/Leaps"});
 #endif
     for (const std::string& zone : zones) {
         std::string source;
