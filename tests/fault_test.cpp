@@ -50,6 +50,21 @@ CommandResult tsconv(const std::string& source, const std::string& target) {
     return tsconv_test::run_command(TSCONV_BINARY, {source, "dummy", target});
 }
 
+// A scratch folder with a source of the given content and the path of its
+// target, the zone set for the runs.
+struct Scene {
+    std::string folder;
+    std::string source;
+    std::string target;
+};
+
+Scene scene(const char* zone, const std::string& content) {
+    tsconv_test::set_time_zone(zone);
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/source.csv", content);
+    return {folder, folder + "/source.csv", folder + "/target.csv"};
+}
+
 // What converting the content gives without any fault.
 std::string converted(const std::string& folder, const std::string& content) {
     write_file(folder + "/reference-source.csv", content);
@@ -233,12 +248,8 @@ TEST(FaultInjection, TargetDeviceFullAtTheLastFlush) {
 
 TEST(FaultInjection, ClosingTheTargetFails) {
     // As on a network share that reports a failed write only at close.
-    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    const std::string folder = tsconv_test::scratch_folder();
-    const std::string source = folder + "/source.csv";
-    const std::string target = folder + "/target.csv";
     const std::string records = records_source(3);
-    write_file(source, records);
+    const auto [folder, source, target] = scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
     const CommandResult result = tsconv_with_fault({"close-eio", target}, source, target);
     if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
     EXPECT_EQ(result.status, failure_status);
@@ -250,11 +261,7 @@ TEST(FaultInjection, ClosingTheTargetFails) {
 TEST(HostileEnvironment, ClosedStandardDescriptors) {
     // No file of the run may take descriptor 0, 1 or 2: the warning for line
     // 2 must not land in the target.
-    tsconv_test::set_time_zone("UTC0");
-    const std::string folder = tsconv_test::scratch_folder();
-    const std::string source = folder + "/source.csv";
-    const std::string target = folder + "/target.csv";
-    write_file(source, "45000,5;1;2;3\n1e400;4;5;6\n45001;7;8;9\n");
+    const auto [folder, source, target] = scene("UTC0", "45000,5;1;2;3\n1e400;4;5;6\n45001;7;8;9\n");
     const std::string records = std::string(tsconv_test::target_header) +
                                 "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                 "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n";
@@ -272,10 +279,7 @@ TEST(HostileEnvironment, ClosedStandardDescriptors) {
 TEST(HostileEnvironment, ZoneNamedByTzIsAFifo) {
     // A zone file's bytes wait in a FIFO whose writer stays: the C library
     // reads what it needs, and nothing else may open the FIFO again and wait.
-    const std::string folder = tsconv_test::scratch_folder();
-    const std::string source = folder + "/source.csv";
-    const std::string target = folder + "/target.csv";
-    write_file(source, "45000,5;1;2;3\n");
+    const auto [folder, source, target] = scene("UTC0", "45000,5;1;2;3\n");  // TZ set below
     write_file(folder + "/zone", tsconv_test::zone_file_bytes({{}, {}, "UTC0"}));
     const CommandResult result = tsconv_in_bash(
         "mkfifo \"$3\"; { cat \"$4\"; sleep 20; } >\"$3\" 2>/dev/null & "
@@ -331,12 +335,8 @@ TEST(HostileEnvironment, WarningPipeWhoseReaderLeaves) {
 TEST(HostileEnvironment, FileSizeLimit) {
     // Under ulimit -f a write beyond the limit fails (instead of SIGXFSZ
     // killing the run), and the target is cut back to its last whole line.
-    tsconv_test::set_time_zone("UTC0");
-    const std::string folder = tsconv_test::scratch_folder();
-    const std::string source = folder + "/source.csv";
-    const std::string target = folder + "/target.csv";
     const std::string records = records_source(10000);
-    write_file(source, records);
+    const auto [folder, source, target] = scene("UTC0", records);
     const std::string full_target = converted(folder, records);
     for (const std::string limit : {"ulimit -f 100", "ulimit -f 103", "trap '' XFSZ; ulimit -f 103"}) {
         const CommandResult result = tsconv_in_bash(limit + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, target});
