@@ -11,6 +11,12 @@ constexpr std::int64_t seconds_per_day = 86400;
 
 inline bool is_leap_year(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
+// The days of a month (1 to 12) in a year.
+inline int days_in_month(std::int64_t year, int month) {
+    constexpr int lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return lengths[month - 1] + (month == 2 && is_leap_year(year));
+}
+
 // Days since 1970-01-01 of a date.
 inline std::int64_t days_from_civil(std::int64_t year, int month, int day) {
     year -= month <= 2;

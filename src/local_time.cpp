@@ -52,10 +52,7 @@ bool is_showable(const std::tm& tm) {
         tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 || tm.tm_sec > 60) {
         return false;
     }
-    if (tm.tm_mday <= 28) return true;
-    int year, month, day;
-    civil_from_days(days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday), year, month, day);
-    return day == tm.tm_mday;  // not the 31st of a shorter month
+    return tm.tm_mday <= days_in_month(tm.tm_year + 1900, tm.tm_mon + 1);
 }
 
 // The platform's breakdown, and the UTC offset it shows. A leap second

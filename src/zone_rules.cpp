@@ -95,7 +95,7 @@ Parsed parse_rule_string(const char* p, RuleString& rule) {
 // The instant of a change in a year, in seconds since 1970 (UTC).
 std::int64_t change_instant(const YearlyChange& change, std::int64_t year) {
     const std::int64_t first = days_from_civil(year, change.month, 1);
-    const std::int64_t length = days_from_civil(year + change.month / 12, change.month % 12 + 1, 1) - first;
+    const std::int64_t length = days_in_month(year, change.month);
     const std::int64_t first_weekday = (first % 7 + 11) % 7;  // 1970-01-01 was a Thursday
     std::int64_t day = (change.weekday - first_weekday + 7) % 7 + 7 * (change.week - 1);
     while (day >= length) day -= 7;
