@@ -32,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zone.daylight_bias = fields[1];
     zone.standard_start = {fields[2], fields[3], fields[4], fields[5], fields[6], fields[7], fields[8]};
     zone.daylight_start = {0, fields[9], fields[10], fields[11], fields[12], fields[13], fields[14]};
-    tsconv::windows_zone_keeps_offsets(zone);
+    tsconv::windows_zone_keeps_offsets(zone, fields[15] & 1);
     return 0;
 }

@@ -125,8 +125,7 @@ bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
 }  // namespace
 
 void init_local_time() {
-    platform::init_local_time();
-    probe_span = zone_keeps_offsets() ? cache_probe_span : 0;
+    probe_span = zone_keeps_offsets(platform::init_local_time()) ? cache_probe_span : 0;
 }
 
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out) {

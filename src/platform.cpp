@@ -3,6 +3,11 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "calendar.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +16,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #endif
 
 namespace tsconv::platform {
@@ -33,42 +39,170 @@ std::FILE* unbuffered(std::FILE* file) {
 // nor file-size limits.
 bool prepare_process() { return true; }
 
-void init_local_time() { _tzset(); }
-
-bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
-    const __time64_t t = seconds_since_epoch;
-    return _localtime64_s(&out, &t) == 0;
-}
-
 namespace {
 
 ZoneChange zone_change(const SYSTEMTIME& rule) {
-    ZoneChange change;
-    change.year = rule.wYear;
-    change.month = rule.wMonth;
-    change.week = rule.wDay;
-    change.day_of_week = rule.wDayOfWeek;
-    change.hour = rule.wHour;
-    change.minute = rule.wMinute;
-    change.second = rule.wSecond;
-    return change;
+    return {rule.wYear, rule.wMonth, rule.wDay, rule.wDayOfWeek, rule.wHour, rule.wMinute, rule.wSecond};
+}
+
+SystemZone system_zone(const TIME_ZONE_INFORMATION& info) {
+    return {static_cast<int>(info.StandardBias), static_cast<int>(info.DaylightBias), zone_change(info.StandardDate),
+            zone_change(info.DaylightDate)};
+}
+
+using GetDynamicZone = DWORD(WINAPI*)(PDYNAMIC_TIME_ZONE_INFORMATION);
+using GetEffectiveYears = DWORD(WINAPI*)(const DYNAMIC_TIME_ZONE_INFORMATION*, LPDWORD, LPDWORD);
+using GetZoneForYear = BOOL(WINAPI*)(USHORT, PDYNAMIC_TIME_ZONE_INFORMATION, LPTIME_ZONE_INFORMATION);
+using ToZoneLocalTime = BOOL(WINAPI*)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, LPSYSTEMTIME);
+
+// A function of a system library, where this Windows has it.
+template <typename Function>
+Function system_function(HMODULE library, const char* name) {
+    return library == nullptr ? nullptr
+                              : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+// The seconds the C runtime breaks down: from 1970 to the end of the year 3000.
+constexpr std::int64_t end_of_year_3000 = 32503680000;  // 3001-01-01 00:00:00 UTC
+
+// The system zone's rules for each year, where Windows keeps them (Windows 8
+// and later): read once at the start, as the C runtime reads its zone. Empty
+// where the runtime's own breakdown applies.
+struct YearlyRules {
+    ToZoneLocalTime to_local = nullptr;
+    int first_year = 0;
+    std::vector<TIME_ZONE_INFORMATION> years;
+};
+YearlyRules yearly_rules;
+
+// Reads the rules of each year that the system keeps for its zone. Only the
+// years 1969 to 3001 are kept: a record's instant lies in 1970 to 3000.
+bool read_yearly_rules(YearlyRules& rules) {
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto get_zone = system_function<GetDynamicZone>(kernel, "GetDynamicTimeZoneInformation");
+    const auto for_year = system_function<GetZoneForYear>(kernel, "GetTimeZoneInformationForYear");
+    rules.to_local = system_function<ToZoneLocalTime>(kernel, "SystemTimeToTzSpecificLocalTime");
+    auto effective_years = system_function<GetEffectiveYears>(kernel, "GetDynamicTimeZoneInformationEffectiveYears");
+    if (effective_years == nullptr) {
+        effective_years = system_function<GetEffectiveYears>(
+            LoadLibraryExA("advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
+            "GetDynamicTimeZoneInformationEffectiveYears");
+    }
+    DYNAMIC_TIME_ZONE_INFORMATION zone;
+    DWORD first = 0;
+    DWORD last = 0;
+    if (get_zone == nullptr || for_year == nullptr || rules.to_local == nullptr || effective_years == nullptr ||
+        get_zone(&zone) == TIME_ZONE_ID_INVALID || zone.TimeZoneKeyName[0] == L'\0' ||
+        effective_years(&zone, &first, &last) != ERROR_SUCCESS || first > last || last > 30827) {
+        return false;
+    }
+    rules.first_year = std::clamp(1969, static_cast<int>(first), static_cast<int>(last));
+    const int last_kept = std::clamp(3001, static_cast<int>(first), static_cast<int>(last));
+    rules.years.resize(static_cast<std::size_t>(last_kept - rules.first_year + 1));
+    for (std::size_t i = 0; i < rules.years.size(); ++i) {
+        TIME_ZONE_INFORMATION& year = rules.years[i];
+        if (!for_year(static_cast<USHORT>(rules.first_year + static_cast<int>(i)), &zone, &year)) {
+            rules.years.clear();
+            return false;
+        }
+        // Daylight saving switched off in the settings: standard time all year.
+        if (zone.DynamicDaylightTimeDisabled) year.StandardDate.wMonth = year.DaylightDate.wMonth = 0;
+    }
+    return true;
+}
+
+// The rules of a year; the years before the first and after the last the
+// system keeps take the first's and the last's.
+const TIME_ZONE_INFORMATION& rules_of(int year) {
+    const int last = yearly_rules.first_year + static_cast<int>(yearly_rules.years.size()) - 1;
+    return yearly_rules.years[static_cast<std::size_t>(std::clamp(year, yearly_rules.first_year, last) -
+                                                       yearly_rules.first_year)];
+}
+
+bool to_local(int rule_year, const SYSTEMTIME& utc, SYSTEMTIME& local) {
+    return yearly_rules.to_local(&rules_of(rule_year), &utc, &local) != 0;
+}
+
+// Windows takes a year's rules by the local year. A year's rules hold from the
+// moment the clock of the year before shows its New Year: within two days of
+// the UTC New Year the rules on either side decide (see doc/DESIGN.md).
+int rule_year(const SYSTEMTIME& utc) {
+    const int year = utc.wYear;
+    SYSTEMTIME local;
+    if (utc.wMonth == 12 && utc.wDay >= 30) return to_local(year, utc, local) && local.wYear > year ? year + 1 : year;
+    if (utc.wMonth == 1 && utc.wDay <= 2) return to_local(year - 1, utc, local) && local.wYear < year ? year - 1 : year;
+    return year;
+}
+
+bool breakdown_by_yearly_rules(std::int64_t t, std::tm& out) {
+    if (t < 0 || t >= end_of_year_3000) return false;
+    int year, month, day;
+    const std::int64_t days = t / seconds_per_day;
+    const int second_of_day = static_cast<int>(t % seconds_per_day);
+    civil_from_days(days, year, month, day);
+    SYSTEMTIME utc{};
+    utc.wYear = static_cast<WORD>(year);
+    utc.wMonth = static_cast<WORD>(month);
+    utc.wDay = static_cast<WORD>(day);
+    utc.wDayOfWeek = static_cast<WORD>((days + 4) % 7);  // 1970-01-01 was a Thursday
+    utc.wHour = static_cast<WORD>(second_of_day / 3600);
+    utc.wMinute = static_cast<WORD>(second_of_day / 60 % 60);
+    utc.wSecond = static_cast<WORD>(second_of_day % 60);
+    SYSTEMTIME local;
+    if (!to_local(rule_year(utc), utc, local)) return false;
+    out = std::tm{};
+    out.tm_year = local.wYear - 1900;
+    out.tm_mon = local.wMonth - 1;
+    out.tm_mday = local.wDay;
+    out.tm_hour = local.wHour;
+    out.tm_min = local.wMinute;
+    out.tm_sec = local.wSecond;
+    out.tm_wday = local.wDayOfWeek;
+    out.tm_isdst = -1;
+    return true;
 }
 
 }  // namespace
 
-bool system_zone(SystemZone& out) {
+ZoneData init_local_time() {
+    _tzset();
+    ZoneData zone;
+    const char* tz = std::getenv("TZ");
+    if (tz != nullptr && *tz != '\0') {
+        zone.kind = ZoneData::Kind::fixed_rules;
+        return zone;
+    }
+    if (read_yearly_rules(yearly_rules)) {
+        zone.kind = ZoneData::Kind::windows_rules;
+        for (const TIME_ZONE_INFORMATION& year : yearly_rules.years) zone.years.push_back(system_zone(year));
+        return zone;
+    }
+    // The runtime applies the system zone's rules of today to every year.
     TIME_ZONE_INFORMATION info;
-    if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) return false;
-    out.standard_bias = static_cast<int>(info.StandardBias);
-    out.daylight_bias = static_cast<int>(info.DaylightBias);
-    out.standard_start = zone_change(info.StandardDate);
-    out.daylight_start = zone_change(info.DaylightDate);
-    return true;
+    if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) return zone;
+    zone.kind = ZoneData::Kind::windows_rules;
+    zone.years.push_back(system_zone(info));
+    zone.runtime_calendar = true;
+    return zone;
 }
 
-std::FILE* open_source(const char* path) { return unbuffered(std::fopen(path, "rb")); }
+bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
+    if (!yearly_rules.years.empty()) return breakdown_by_yearly_rules(seconds_since_epoch, out);
+    const __time64_t t = seconds_since_epoch;
+    return _localtime64_s(&out, &t) == 0;
+}
 
-std::FILE* open_target(const char* path) { return unbuffered(std::fopen(path, "wb")); }
+std::string shown_text(const PathChar* argument) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, argument, -1, nullptr, 0, nullptr, nullptr);
+    std::string text(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+    if (size > 0) WideCharToMultiByte(CP_ACP, 0, argument, -1, text.data(), size, nullptr, nullptr);
+    text.pop_back();  // the terminating zero
+    return text;
+}
+
+std::FILE* open_source(const PathChar* path) { return unbuffered(_wfopen(path, L"rb")); }
+
+std::FILE* open_target(const PathChar* path) { return unbuffered(_wfopen(path, L"wb")); }
 
 namespace {
 
@@ -78,14 +212,14 @@ bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
-bool is_same_file(std::FILE* source, const char* target_path) {
+bool is_same_file(std::FILE* source, const PathChar* target_path) {
     BY_HANDLE_FILE_INFORMATION source_info;
     const HANDLE source_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(source)));
     if (!file_identity(source_handle, source_info)) return false;
     // Opened without access rights only to read its identity; a target that
     // does not exist yet cannot be the source.
     const HANDLE target_handle =
-        CreateFileA(target_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(target_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     BY_HANDLE_FILE_INFORMATION target_info;
     const bool known = file_identity(target_handle, target_info);
@@ -114,15 +248,15 @@ bool prepare_process() {
     return true;
 }
 
-void init_local_time() { tzset(); }
-
 bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
     const time_t t = static_cast<time_t>(seconds_since_epoch);
     if (static_cast<std::int64_t>(t) != seconds_since_epoch) return false;
     return localtime_r(&t, &out) != nullptr;
 }
 
-std::FILE* open_source(const char* path) {
+std::string shown_text(const PathChar* argument) { return argument; }
+
+std::FILE* open_source(const PathChar* path) {
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return nullptr;
     // fopen accepts a folder here; reading it would only fail later.
@@ -134,16 +268,22 @@ std::FILE* open_source(const char* path) {
     return unbuffered(file);
 }
 
-std::FILE* open_target(const char* path) { return unbuffered(std::fopen(path, "wb")); }
+std::FILE* open_target(const PathChar* path) { return unbuffered(std::fopen(path, "wb")); }
 
-FileRead read_regular_file(const char* path, std::size_t max_size, std::string& bytes) {
+namespace {
+
+enum class FileRead { read, missing, refused };
+
+// Reads a regular file of at most max_size bytes whole, and tells which file
+// it read. Missing where no file of that name exists; refused where it cannot
+// be read, is larger, or is no regular file: a FIFO or device is never opened.
+FileRead read_regular_file(const char* path, std::size_t max_size, std::string& bytes, struct stat& opened) {
     struct stat named;
     if (stat(path, &named) != 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::refused;
     if (!S_ISREG(named.st_mode) || static_cast<std::uint64_t>(named.st_size) > max_size) return FileRead::refused;
     // Without waiting, should the name have become a FIFO since.
     const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return FileRead::refused;
-    struct stat opened;
     bool whole = fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev &&
                  opened.st_ino == named.st_ino;
     bytes.clear();
@@ -161,7 +301,50 @@ FileRead read_regular_file(const char* path, std::size_t max_size, std::string& 
     return whole ? FileRead::read : FileRead::refused;
 }
 
-bool is_same_file(std::FILE* source, const char* target_path) {
+// The same file, unchanged: a file replaced or rewritten shows another
+// identity, size or time.
+bool same_file_unchanged(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+ZoneData init_local_time() {
+    ZoneData zone;
+#if defined(__GLIBC__)
+    // The zone file glibc reads: TZ unset names /etc/localtime, empty names
+    // "Universal", a leading ":" is passed over, and a name not starting with
+    // "/" is found under TZDIR. Where no file loads, glibc reads TZ as a rule
+    // string (a name that is no rule string means UTC). A bare ":" is taken
+    // as /etc/localtime: passing, that is no less safe.
+    const char* tz = std::getenv("TZ");
+    zone.tz = tz == nullptr ? "" : *tz == '\0' ? "Universal" : tz + (*tz == ':');
+    if (zone.tz.empty()) zone.tz = "/etc/localtime";
+    const char* folder = std::getenv("TZDIR");
+    const std::string path = zone.tz[0] == '/' ? zone.tz
+                                               : (folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") +
+                                                     ("/" + zone.tz);
+    // Read before glibc reads it, and confirmed unchanged after: the check then
+    // judges the very file glibc read.
+    struct stat read_file;
+    const FileRead read = read_regular_file(path.c_str(), 1 << 20, zone.file_bytes, read_file);
+    tzset();
+    struct stat now;
+    const bool exists_now = stat(path.c_str(), &now) == 0;
+    if (read == FileRead::missing && !exists_now && (errno == ENOENT || errno == ENOTDIR)) {
+        zone.kind = ZoneData::Kind::rule_string;
+    } else if (read == FileRead::read && exists_now && same_file_unchanged(read_file, now)) {
+        zone.kind = ZoneData::Kind::zone_file;
+    }
+#else
+    tzset();  // another C library: nothing the check can judge
+#endif
+    return zone;
+}
+
+bool is_same_file(std::FILE* source, const PathChar* target_path) {
     struct stat source_info;
     struct stat target_info;
     if (fstat(fileno(source), &source_info) != 0) return false;

@@ -1,7 +1,6 @@
 #include "zone_rules.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 #include "calendar.h"
@@ -240,7 +239,7 @@ bool tz_string_keeps_offsets(const char* tz) {
     return parsed == Parsed::no_rule || (parsed == Parsed::rule && changes_weeks_apart(rule, 0));
 }
 
-bool windows_zone_keeps_offsets(const platform::SystemZone& zone) {
+bool windows_zone_keeps_offsets(const platform::SystemZone& zone, bool runtime_calendar) {
     if (zone.daylight_start.month == 0 || zone.standard_bias == zone.daylight_bias) return true;  // no daylight time
     RuleString rule;
     rule.has_dst = true;
@@ -255,40 +254,31 @@ bool windows_zone_keeps_offsets(const platform::SystemZone& zone) {
         rule.changes[i++] = {date.month, date.week, date.day_of_week,
                              date.hour * seconds_per_hour + date.minute * 60 + date.second, 0};
     }
-    // The runtime finds the day with a calendar of its own, which may put it a
-    // week off; with the zone's offset (under a day), eight days cover it.
-    return changes_weeks_apart(rule, 8 * seconds_per_day);
+    // The C runtime finds the day with a calendar of its own, which may put it
+    // a week off; with the zone's offset (under a day), eight days cover it.
+    // Windows' own breakdown is given a day for the offset.
+    return changes_weeks_apart(rule, (runtime_calendar ? 8 : 1) * seconds_per_day);
 }
 
-bool zone_keeps_offsets() {
-    const char* tz = std::getenv("TZ");
-#if defined(_WIN32)
-    // With TZ set, the runtime applies fixed rules of its own: changes months
-    // apart, or none. Without, the system zone.
-    platform::SystemZone zone;
-    return (tz != nullptr && *tz != '\0') || (platform::system_zone(zone) && windows_zone_keeps_offsets(zone));
-#elif defined(__GLIBC__)
-    // The zone file glibc reads: TZ unset names /etc/localtime, empty names
-    // "Universal", a leading ":" is passed over, and a name not starting with
-    // "/" is found under TZDIR. Where no file loads, glibc reads TZ as a rule
-    // string, so that must pass too (a name that is no rule string means UTC).
-    // A bare ":" is checked as /etc/localtime: passing, that is no less safe.
-    std::string name = tz == nullptr ? "" : *tz == '\0' ? "Universal" : tz + (*tz == ':');
-    if (name.empty()) name = "/etc/localtime";
-    const char* folder = std::getenv("TZDIR");
-    const std::string path =
-        name[0] == '/' ? name : (folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") + ("/" + name);
-    std::string bytes;
-    switch (platform::read_regular_file(path.c_str(), 1 << 20, bytes)) {
-    case platform::FileRead::missing: return tz_string_keeps_offsets(name.c_str());
-    case platform::FileRead::read: return zone_file_keeps_offsets(bytes) && tz_string_keeps_offsets(name.c_str());
-    case platform::FileRead::refused: return false;
+bool zone_keeps_offsets(const platform::ZoneData& zone) {
+    using Kind = platform::ZoneData::Kind;
+    switch (zone.kind) {
+    case Kind::rule_string: return tz_string_keeps_offsets(zone.tz.c_str());
+    // Should glibc reject a file the check accepts, it reads TZ as a rule
+    // string: that must pass too.
+    case Kind::zone_file: return zone_file_keeps_offsets(zone.file_bytes) && tz_string_keeps_offsets(zone.tz.c_str());
+    case Kind::fixed_rules: return true;
+    // Each year's changes lie a week and more inside the year, so the one
+    // change at a New Year where two years' offsets differ is weeks from any
+    // other (see doc/DESIGN.md).
+    case Kind::windows_rules:
+        return !zone.years.empty() &&
+               std::all_of(zone.years.begin(), zone.years.end(), [&](const platform::SystemZone& year) {
+                   return windows_zone_keeps_offsets(year, zone.runtime_calendar);
+               });
+    case Kind::unknown: return false;
     }
     return false;
-#else
-    (void)tz;
-    return false;  // another C library: every second gets its own breakdown
-#endif
 }
 
 }  // namespace tsconv

@@ -20,19 +20,19 @@ namespace tsconv {
 // the shown offset changes one second after the record's own time.
 constexpr std::int64_t zone_check_span = 960;
 
-// The zone in use (TZ or the system's, as the platform's breakdown applies it).
-// Reads the environment and at most one zone file, and opens nothing but a
-// regular file. Call once per run, after platform::init_local_time().
-bool zone_keeps_offsets();
+// The zone in use, from what the C library read to set it up (TZ, the zone
+// file it names, the Windows system zone).
+bool zone_keeps_offsets(const platform::ZoneData& zone);
 
-// The same for each form, free of platform calls:
+// The same for each form:
 // - a zone file's bytes (TZif, version 2 or later, with its closing rule);
 bool zone_file_keeps_offsets(const std::string& bytes);
 // - a TZ value read as a rule string: true where it is none (no offset after
 //   its first name), has no daylight time, or has its own two changes (of the
 //   form Mm.w.d) weeks apart and well inside the year;
 bool tz_string_keeps_offsets(const char* tz);
-// - the Windows system zone, whose yearly changes the C runtime applies.
-bool windows_zone_keeps_offsets(const platform::SystemZone& zone);
+// - a year's rules of the Windows system zone, applied by the C runtime (with
+//   a calendar of its own) or by Windows itself.
+bool windows_zone_keeps_offsets(const platform::SystemZone& zone, bool runtime_calendar);
 
 }  // namespace tsconv
