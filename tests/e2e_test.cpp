@@ -2,12 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "output_check.h"
 #include "test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -111,6 +119,24 @@ TEST(CommandLine, RefusesToOverwriteTheSource) {
         EXPECT_EQ(result.out, "Zieldatei <" + target + "> ist die Quelldatei!\n");
         EXPECT_EQ(read_file(source), content);
     }
+}
+
+TEST(CommandLine, NamesOutsideTheAnsiCodePage) {
+    // Polish and Japanese letters: on Windows outside the ANSI code page.
+    tsconv_test::set_time_zone("CET-1");
+    const std::string folder = tsconv_test::scratch_folder();
+    const std::string source = folder + "/Messdaten_\u0141\u00f3d\u017a_\u65e5\u672c.csv";
+    const std::string content = "45000,5;12,5;20;3,25\n";
+    write_file(source, content);
+    expect_silent_success(tsconv({source, "dummy", folder + "/Ziel_\u0141\u00f3d\u017a_\u65e5\u672c.csv"}));
+    EXPECT_EQ(read_file(folder + "/Ziel_\u0141\u00f3d\u017a_\u65e5\u672c.csv"),
+              header + "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n");
+    const CommandResult refused = tsconv({source, "dummy", source});
+    EXPECT_EQ(refused.status, failure_status);
+    EXPECT_TRUE(tsconv_test::starts_with(refused.out, "Zieldatei <") &&
+                refused.out.find("> ist die Quelldatei!\n") != std::string::npos)
+        << refused.out;
+    EXPECT_EQ(read_file(source), content);
 }
 
 TEST(Conversion, RecordsInSourceOrder) {
@@ -293,6 +319,181 @@ TEST(Conversion, FailedReadsAreReported) {
     EXPECT_EQ(result.status, failure_status);
     EXPECT_EQ(result.out, tsconv_test::read_failed("/proc/self/mem"));
     EXPECT_EQ(read_file(folder + "/target.csv"), header);
+}
+#endif
+
+#ifdef _WIN32
+// The system zone (TZ not set) by the rules Windows keeps for each year,
+// against a reference of the suite's own: the rules applied to each record by
+// plain arithmetic. Run by the ctest entries SystemZone.*, each in a host zone
+// that Wine maps to the Windows zone named in TSCONV_SYSTEM_ZONE.
+namespace system_zone {
+
+constexpr long long ms_per_day = 86400000;
+
+long long ms_since_1601(const SYSTEMTIME& time) {
+    FILETIME file;
+    SystemTimeToFileTime(&time, &file);
+    return static_cast<long long>((static_cast<ULONGLONG>(file.dwHighDateTime) << 32 | file.dwLowDateTime) / 10000);
+}
+
+SYSTEMTIME from_ms(long long ms) {
+    const ULONGLONG ticks = static_cast<ULONGLONG>(ms) * 10000;
+    const FILETIME file{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME time;
+    FileTimeToSystemTime(&file, &time);
+    return time;
+}
+
+// A yearly change (weekday of the week of the month, 5 the last) in a year,
+// on the clock it is given in.
+long long change_ms(const SYSTEMTIME& rule, int year) {
+    SYSTEMTIME first{};
+    first.wYear = static_cast<WORD>(year);
+    first.wMonth = rule.wMonth;
+    first.wDay = 1;
+    const long long first_ms = ms_since_1601(first);
+    int day = (rule.wDayOfWeek - from_ms(first_ms).wDayOfWeek + 7) % 7 + 7 * (rule.wDay - 1);
+    while (from_ms(first_ms + day * ms_per_day).wMonth != rule.wMonth) day -= 7;
+    return first_ms + day * ms_per_day + ((rule.wHour * 60 + rule.wMinute) * 60 + rule.wSecond) * 1000LL +
+           rule.wMilliseconds;
+}
+
+// Minutes east of UTC at t under one year's rules, its changes taken in that
+// year: the daylight date on standard time, the standard date on daylight time.
+long long offset_minutes(const TIME_ZONE_INFORMATION& zone, int year, long long t) {
+    if (zone.StandardDate.wMonth == 0 || zone.DaylightDate.wMonth == 0) return -(zone.Bias + zone.StandardBias);
+    const long long to_daylight = change_ms(zone.DaylightDate, year) + (zone.Bias + zone.StandardBias) * 60000LL;
+    const long long to_standard = change_ms(zone.StandardDate, year) + (zone.Bias + zone.DaylightBias) * 60000LL;
+    const bool daylight = to_daylight < to_standard ? t >= to_daylight && t < to_standard
+                                                    : !(t >= to_standard && t < to_daylight);
+    return -(zone.Bias + (daylight ? zone.DaylightBias : zone.StandardBias));
+}
+
+struct YearlyRules {
+    int first = 0;
+    std::vector<TIME_ZONE_INFORMATION> years;  // first, first + 1, ...
+    const TIME_ZONE_INFORMATION& of(int year) const {
+        const int last = first + static_cast<int>(years.size()) - 1;
+        return years[static_cast<std::size_t>(std::clamp(year, first, last) - first)];
+    }
+};
+
+YearlyRules system_rules(DYNAMIC_TIME_ZONE_INFORMATION& zone) {
+    using EffectiveYears = DWORD(WINAPI*)(const DYNAMIC_TIME_ZONE_INFORMATION*, LPDWORD, LPDWORD);
+    const auto effective_years = reinterpret_cast<EffectiveYears>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryA("advapi32.dll"), "GetDynamicTimeZoneInformationEffectiveYears")));
+    DWORD first = 0, last = 0;
+    YearlyRules rules;
+    if (effective_years == nullptr || effective_years(&zone, &first, &last) != ERROR_SUCCESS) return rules;
+    rules.first = static_cast<int>(first);
+    for (DWORD year = first; year <= last; ++year) {
+        rules.years.emplace_back();
+        GetTimeZoneInformationForYear(static_cast<USHORT>(year), &zone, &rules.years.back());
+    }
+    return rules;
+}
+
+// "DD.MM.YYYY;HH:MM:S.000000" of a UTC instant: a year's rules hold from the
+// moment the clock of the year before shows its New Year.
+std::string reference_time(const YearlyRules& rules, long long unix_second) {
+    const long long t = (unix_second + 11644473600LL) * 1000;
+    const auto local = [&](int year) { return t + offset_minutes(rules.of(year), year, t) * 60000; };
+    const int year = from_ms(t).wYear;
+    const int rule_year = from_ms(local(year)).wYear > year ? year + 1 : from_ms(local(year - 1)).wYear >= year ? year : year - 1;
+    const SYSTEMTIME shown = from_ms(local(rule_year));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.000000", shown.wDay, shown.wMonth, shown.wYear,
+                  shown.wHour, shown.wMinute, shown.wSecond);
+    return text;
+}
+
+// The C runtime's breakdown, where the system has no yearly rules for the zone.
+std::string runtime_time(long long unix_second) {
+    const __time64_t t = unix_second;
+    std::tm tm;
+    _localtime64_s(&tm, &t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.000000", tm.tm_mday, tm.tm_mon + 1,
+                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
+std::string serial_date(long long unix_second) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", 25569 + (unix_second + 7200) / 86400.0);
+    return text;
+}
+
+}  // namespace system_zone
+
+TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
+    const char* named_zone = std::getenv("TSCONV_SYSTEM_ZONE");  // "none": no Windows zone
+    if (named_zone == nullptr) GTEST_SKIP() << "run by the ctest entries SystemZone.*, each in a host zone of its own";
+    const std::string expected_key = named_zone == std::string("none") ? "" : named_zone;
+    _putenv_s("TZ", "");  // the system zone, for tsconv.exe and the C runtime here
+    _tzset();
+    DYNAMIC_TIME_ZONE_INFORMATION zone;
+    ASSERT_NE(GetDynamicTimeZoneInformation(&zone), TIME_ZONE_ID_INVALID);
+    char key[128];
+    WideCharToMultiByte(CP_UTF8, 0, zone.TimeZoneKeyName, -1, key, sizeof key, nullptr, nullptr);
+    ASSERT_EQ(key, expected_key) << "the Windows zone Wine chose for the host zone";
+    const system_zone::YearlyRules rules = system_zone::system_rules(zone);
+
+    // Every 30 minutes over 2000 to 2030, every minute within a day of each New
+    // Year, and the instants named below.
+    std::vector<long long> instants;
+    const long long start = 946684800, end = 1924992000;  // 2000-01-01, 2031-01-01 UTC
+    for (long long t = start; t < end; t += 1800) instants.push_back(t);
+    for (int year = 2001; year <= 2030; ++year) {
+        const long long new_year = (year - 1970) * 31536000LL + ((year - 1969) / 4) * 86400LL;
+        for (long long t = new_year - 86400; t < new_year + 86400; t += 60) instants.push_back(t);
+    }
+    const struct {
+        const char* key;
+        long long unix_second;
+        const char* shown;
+    } named[] = {
+        {"Eastern Standard Time", 1142856000, "20.03.2006;07:00:0.000000"},  // daylight time from April that year
+        {"Eastern Standard Time", 1162296000, "31.10.2006;07:00:0.000000"},
+        {"Eastern Standard Time", 1173682800, "12.03.2007;03:00:0.000000"},
+        // Samoa moved from UTC-11 to UTC+13 at the New Year of 2012: the rules
+        // of 2012 hold from 00:00 of the clock of 2011.
+        {"Samoa Standard Time", 1325411999, "31.12.2011;23:59:59.000000"},
+        {"Samoa Standard Time", 1325412000, "02.01.2012;00:00:0.000000"},
+        {"Iran Standard Time", 1685620800, "01.06.2023;15:30:0.000000"},  // no daylight time since 2023
+    };
+    for (const auto& n : named) {
+        if (std::string(n.key) == key) instants.push_back(n.unix_second);
+    }
+    std::string source;
+    for (const long long t : instants) source += system_zone::serial_date(t) + ";1;2;3\n";
+    const std::string folder = tsconv_test::scratch_folder();
+    write_file(folder + "/source.csv", source);
+    expect_silent_success(tsconv({folder + "/source.csv", "dummy", folder + "/target.csv"}));
+    std::vector<std::string_view> records;
+    const std::string target = read_file(folder + "/target.csv");
+    for (std::size_t at = header.size(), end; (end = target.find('\n', at)) != std::string::npos; at = end + 1) {
+        records.push_back(std::string_view(target).substr(at, end - at));
+    }
+    ASSERT_EQ(records.size(), instants.size());
+    std::size_t differences = 0;
+    for (std::size_t i = 0; i < instants.size(); ++i) {
+        const std::string expected = rules.years.empty() ? system_zone::runtime_time(instants[i])
+                                                         : system_zone::reference_time(rules, instants[i]);
+        const std::string_view shown = records[i].substr(0, records[i].find(';', 11));
+        if (shown == expected) continue;
+        if (++differences <= 5) ADD_FAILURE() << "UTC second " << instants[i] << ": " << shown << ", not " << expected;
+    }
+    for (const auto& n : named) {
+        if (std::string(n.key) != key) continue;
+        const std::size_t at = static_cast<std::size_t>(
+            std::find(instants.begin(), instants.end(), n.unix_second) - instants.begin());
+        EXPECT_EQ(records[at].substr(0, records[at].find(';', 11)), n.shown);
+    }
+    std::printf("zone \"%s\", years %d to %d kept by the system: %zu records, %zu differ from the reference\n", key,
+                rules.first, rules.first + static_cast<int>(rules.years.size()) - 1, records.size(), differences);
+    EXPECT_EQ(differences, 0u);
 }
 #endif
 

@@ -10,6 +10,7 @@
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <spawn.h>
@@ -96,21 +97,22 @@ const std::vector<DecodedLine> decoding_table = {
     {"  45000,5;-1,5e1;0;0", 4, 45000.5, -15, 0, 0, "15.03.2023;11:00:0.000000;-15.000000;0.000000;0.000000"},
 };
 
+// Paths are UTF-8: on Windows too, so that any name can be given.
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
 void write_file(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
     out << content;
 }
 
 bool file_exists(const std::string& path) {
     std::error_code ignored;
-    return fs::exists(path, ignored);
+    return fs::exists(fs::u8path(path), ignored);
 }
 
 namespace {
@@ -190,8 +192,13 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
     std::string command = "\"" + program + "\"";
     for (const std::string& argument : arguments) command += " \"" + argument + "\"";
     command += " >\"" + out_path + "\" 2>\"" + err_path + "\"";
-    // cmd.exe strips one pair of quotes around the whole line.
-    result.status = std::system(("\"" + command + "\"").c_str());
+    // cmd.exe strips one pair of quotes around the whole line. The wide
+    // command line carries any name.
+    const std::string line = "\"" + command + "\"";
+    std::wstring wide_line(line.size() + 1, L'\0');
+    wide_line.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide_line.data(), static_cast<int>(wide_line.size())) - 1));
+    result.status = _wsystem(wide_line.c_str());
     // Standard output and error are text streams: the C runtime writes each
     // "\n" of a message as CR LF. Compare messages as lines.
     result.out = without_carriage_returns(read_file(out_path));
