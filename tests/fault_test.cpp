@@ -290,6 +290,37 @@ TEST(HostileEnvironment, ZoneNamedByTzIsAFifo) {
               std::string(tsconv_test::target_header) + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n");
 }
 
+TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
+    // The zone file is swapped by rename, again and again, while the program
+    // starts: one file keeps UTC, the other changes its offset every five
+    // minutes. Each run must show one file's local times, never a mix.
+    std::string content;
+    for (long long t = 1678874430; t < 1678874430 + 7200; t += 60) {
+        char serial[40];
+        std::snprintf(serial, sizeof serial, "%.17g", 25569 + (t + 7200) / 86400.0);
+        content += std::string(serial) + ";1;2;3\n";
+    }
+    const auto [folder, source, target] = scene("UTC0", content);  // TZ set below
+    std::vector<long long> every_five_minutes;
+    for (long long t = 1678874400; t < 1678874400 + 7200; t += 300) every_five_minutes.push_back(t);
+    write_file(folder + "/steady", tsconv_test::zone_file_bytes({{}, {}, "AAA0"}));
+    write_file(folder + "/changing", tsconv_test::zone_file_bytes({every_five_minutes, {}, "AAA0"}));
+    const CommandResult result = tsconv_in_bash(
+        "TZ=\"$2/steady\" \"$0\" \"$1\" dummy \"$2/steady.csv\"; TZ=\"$2/changing\" \"$0\" \"$1\" dummy \"$2/changing.csv\"\n"
+        "while :; do for zone in steady changing; do ln -f \"$2/$zone\" \"$2/next\"; mv -f \"$2/next\" \"$2/zone\"; done; done &\n"
+        "declare -A shown=([steady]=0 [changing]=0 [mixed]=0)\n"
+        "for run in {1..200}; do TZ=\"$2/zone\" \"$0\" \"$1\" dummy \"$2/run.csv\"\n"
+        "  if cmp -s \"$2/run.csv\" \"$2/steady.csv\"; then ((++shown[steady]))\n"
+        "  elif cmp -s \"$2/run.csv\" \"$2/changing.csv\"; then ((++shown[changing])); else ((++shown[mixed])); fi\n"
+        "done; kill $!; echo \"${shown[steady]} ${shown[changing]} ${shown[mixed]}\"",
+        {source, folder});
+    int steady = 0, changing = 0, mixed = -1;
+    std::sscanf(result.out.c_str(), "%d %d %d", &steady, &changing, &mixed);
+    std::printf("200 runs: %d as the steady file, %d as the changing one, %d mixed\n", steady, changing, mixed);
+    EXPECT_EQ(mixed, 0) << result.out << result.err;
+    EXPECT_EQ(steady + changing, 200);
+}
+
 TEST(HostileEnvironment, TargetPipeWhoseReaderLeaves) {
     // The reader takes ten bytes and leaves: the next write fails, which is
     // reported like any failed write, not a death by SIGPIPE.
