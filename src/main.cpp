@@ -2,6 +2,7 @@
 // both files, runs the conversion and reports every failure on standard
 // output. Exits with 0 on success and -1 after a failure.
 
+#include <cstdint>
 #include <cstdio>
 
 #include "local_time.h"
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
     const char* const source_path = argv[1];
     const char* const target_path = argv[3];
 
-    tsconv::init_local_time();
+    const std::int64_t probe_span = tsconv::init_local_time();
     std::FILE* const source = platform::open_source(source_path);
     if (source == nullptr) {
         std::printf("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_path);
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     // Warnings about skipped records may be many; write them in blocks.
     static char warning_buffer[64 * 1024];
     std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
-    const ConversionResult result = tsconv::convert_source(source, target, stderr);
+    const ConversionResult result = tsconv::convert_source(source, target, stderr, probe_span);
     std::fflush(stderr);
     std::fclose(source);
     const bool target_closed = std::fclose(target) == 0;

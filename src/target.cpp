@@ -1,7 +1,9 @@
 #include "target.h"
 
 #include <cstring>
+#include <limits>
 
+#include "calendar.h"
 #include "fixed_point.h"
 #include "io_block.h"
 #include "platform.h"
@@ -9,7 +11,6 @@
 namespace tsconv {
 
 namespace {
-
 
 constexpr char header[] = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
 
@@ -50,22 +51,18 @@ char* reserve(TargetStream& stream, std::size_t length) {
     return stream.buffer.data() + stream.used;
 }
 
-bool same_minute(const LocalTimestamp& a, const LocalTimestamp& b) {
-    return a.minute == b.minute && a.hour == b.hour && a.day == b.day && a.month == b.month &&
-           a.year == b.year;
-}
-
-void write_minute(char* out, const LocalTimestamp& time) {
-    out = write_two_digits(out, time.day);
+void write_minute(char* out, std::int64_t minute) {
+    const CivilMinute civil = civil_minute(minute);
+    out = write_two_digits(out, civil.day);
     *out++ = '.';
-    out = write_two_digits(out, time.month);
+    out = write_two_digits(out, civil.month);
     *out++ = '.';
-    out = write_two_digits(out, time.year / 100);
-    out = write_two_digits(out, time.year % 100);
+    out = write_two_digits(out, civil.year / 100);
+    out = write_two_digits(out, civil.year % 100);
     *out++ = ';';
-    out = write_two_digits(out, time.hour);
+    out = write_two_digits(out, civil.hour);
     *out++ = ':';
-    out = write_two_digits(out, time.minute);
+    out = write_two_digits(out, civil.minute);
     *out = ':';
 }
 
@@ -85,7 +82,7 @@ void open_target_stream(TargetStream& stream, std::FILE* file) {
     stream.used = 0;
     stream.written = 0;
     stream.write_failed = false;
-    stream.minute_shown = LocalTimestamp{};  // month 0: no record's minute
+    stream.minute_shown = std::numeric_limits<std::int64_t>::min();  // no record's minute
 }
 
 void write_target_header(TargetStream& stream) {
@@ -94,13 +91,11 @@ void write_target_header(TargetStream& stream) {
     stream.used += sizeof header - 1;
 }
 
-bool write_target_record(TargetStream& stream, const SourceRecord& record, LocalTimeCache& cache) {
-    LocalTimestamp time;
-    if (!to_local_timestamp(record.serial_date, cache, time)) return false;
+void write_target_record(TargetStream& stream, const LocalTimestamp& time, const SourceRecord& record) {
     char* const line = reserve(stream, max_record_length);
-    if (!same_minute(time, stream.minute_shown)) {
-        write_minute(stream.minute_text, time);
-        stream.minute_shown = time;
+    if (time.minute != stream.minute_shown) {
+        write_minute(stream.minute_text, time.minute);
+        stream.minute_shown = time.minute;
     }
     std::memcpy(line, stream.minute_text, minute_text_length);
     char* out = write_fixed6(line + minute_text_length, static_cast<std::uint64_t>(time.second), time.millionths);
@@ -113,7 +108,6 @@ bool write_target_record(TargetStream& stream, const SourceRecord& record, Local
     *out++ = '\r';
     *out++ = '\n';
     stream.used += static_cast<std::size_t>(out - line);
-    return true;
 }
 
 bool flush_target_stream(TargetStream& stream) {

@@ -16,23 +16,42 @@ using tsconv::SourceRecord;
 
 const std::string header(tsconv_test::target_header);
 
-// Writes the header and a record line for each record, returns the file.
-std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) {
-    tsconv_test::ScratchStream target;
-    tsconv::TargetStream stream;
-    tsconv::open_target_stream(stream, target.file());
-    tsconv::write_target_header(stream);
-    tsconv::LocalTimeCache cache;
-    int not_written = 0;
-    for (const SourceRecord& record : records) {
-        if (!tsconv::write_target_record(stream, record, cache)) ++not_written;
+// Every test runs without probing and with the probe span of a zone that
+// keeps its offsets: the records' lines must not tell the two apart.
+class WriteTarget : public testing::TestWithParam<std::int64_t> {
+protected:
+    // Writes the header and a line for each convertible record, returns the file.
+    std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) const {
+        tsconv_test::ScratchStream target;
+        tsconv::TargetStream stream;
+        tsconv::open_target_stream(stream, target.file());
+        tsconv::write_target_header(stream);
+        tsconv::LocalTimeCache cache{GetParam()};
+        tsconv::LocalTimestamp time;
+        int not_written = 0;
+        for (const SourceRecord& record : records) {
+            if (tsconv::to_local_timestamp(record.serial_date, cache, time)) {
+                tsconv::write_target_record(stream, time, record);
+            } else {
+                ++not_written;
+            }
+        }
+        EXPECT_TRUE(tsconv::flush_target_stream(stream));
+        if (skipped != nullptr) *skipped = not_written;
+        return target.close();
     }
-    EXPECT_TRUE(tsconv::flush_target_stream(stream));
-    if (skipped != nullptr) *skipped = not_written;
-    return target.close();
-}
 
-TEST(WriteTarget, RecordLines) {
+    // The records written together give the lines each gives written alone.
+    void expect_as_if_alone(const std::vector<SourceRecord>& records, const std::string& what) const {
+        std::string alone = header;
+        for (const SourceRecord& record : records) alone += written({record}).substr(header.size());
+        EXPECT_EQ(written(records), alone) << what;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(ProbeSpans, WriteTarget, testing::Values(0, tsconv::cache_probe_span));
+
+TEST_P(WriteTarget, RecordLines) {
     tsconv_test::set_time_zone("CET-1");
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(written({{45000.5, 12.5, 20, 3.25},
@@ -44,7 +63,7 @@ TEST(WriteTarget, RecordLines) {
                   "15.03.2023;11:00:0.000000;inf;-inf;0.000000\r\n");
 }
 
-TEST(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
+TEST_P(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
     tsconv_test::set_time_zone("UTC0");
     int skipped = 0;
     EXPECT_EQ(written({{1e300, 1, 2, 3}}, &skipped), header);
@@ -54,7 +73,7 @@ TEST(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
     EXPECT_EQ(skipped, 1);
 }
 
-TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
+TEST_P(WriteTarget, LongestLinesAcrossBufferFlushes) {
     tsconv_test::set_time_zone("UTC0");
     const double max = std::numeric_limits<double>::max();
     const std::size_t records = 2000;  // several buffers full
@@ -66,7 +85,7 @@ TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
     EXPECT_EQ(content.size(), header.size() + line.size() * records);
 }
 
-TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
+TEST_P(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
     // Texts kept from the record before must never leak into a record that
     // differs: -0 against 0, long values, changes of minute, hour and day.
     tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
@@ -78,12 +97,10 @@ TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
         serial += (i % 7 == 0 ? 0.01 : 1.0 / 86400);
         records.push_back({serial, values[i % 13], values[i / 3 % 13], values[(i * i) % 13]});
     }
-    std::string alone = header;
-    for (const SourceRecord& record : records) alone += written({record}).substr(header.size());
-    EXPECT_EQ(written(records), alone);
+    expect_as_if_alone(records, "values");
 }
 
-TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
+TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     // Records decoded from lines, written with the texts taken from the
     // digits and again with every value formatted from its double.
     tsconv_test::set_time_zone("UTC0");
