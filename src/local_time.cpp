@@ -48,25 +48,21 @@ bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& off
     return true;
 }
 
-// Pushes the cached stretch to probe when the breakdown there shows the
-// stretch's offset. Exact: see doc/DESIGN.md, "The local-time cache".
-bool extend_cache(LocalTimeCache& cache, std::int64_t probe) {
+// Pushes the cached stretch one probe span towards t, which lies outside it,
+// where the breakdown there shows the stretch's offset. True when the stretch
+// then covers t. Exact: see doc/DESIGN.md, "The local-time cache".
+bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
+    const std::int64_t span = cache.probe_span;
+    std::int64_t probe;
+    if (cache.first > cache.last) return false;  // empty
+    if (t > cache.last && t - cache.last <= span) probe = cache.last + span;
+    else if (t < cache.first && cache.first - t <= span) probe = cache.first - span;
+    else return false;
     LocalTimestamp local;
     std::int64_t offset;
     if (!platform_breakdown(probe, local, offset) || local.second == 60 || offset != cache.offset) return false;
-    if (probe > cache.last) cache.last = probe;
-    else cache.first = probe;
+    (probe > cache.last ? cache.last : cache.first) = probe;
     return true;
-}
-
-// Pushes the cached stretch one probe span towards t, which lies outside it.
-// True when the stretch then covers t.
-bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
-    const bool empty = cache.first > cache.last;
-    const std::int64_t span = cache.probe_span;
-    if (!empty && t > cache.last && t - cache.last <= span) return extend_cache(cache, cache.last + span);
-    if (!empty && t < cache.first && cache.first - t <= span) return extend_cache(cache, cache.first - span);
-    return false;
 }
 
 // The local time of a whole second t outside the cached stretch: the stretch

@@ -6,6 +6,7 @@
 #include "calendar.h"
 #include "fixed_point.h"
 #include "io_block.h"
+#include "local_time.h"
 #include "platform.h"
 
 namespace tsconv {
@@ -53,17 +54,13 @@ char* reserve(TargetStream& stream, std::size_t length) {
 
 void write_minute(char* out, std::int64_t minute) {
     const CivilMinute civil = civil_minute(minute);
-    out = write_two_digits(out, civil.day);
-    *out++ = '.';
-    out = write_two_digits(out, civil.month);
-    *out++ = '.';
-    out = write_two_digits(out, civil.year / 100);
-    out = write_two_digits(out, civil.year % 100);
-    *out++ = ';';
-    out = write_two_digits(out, civil.hour);
-    *out++ = ':';
-    out = write_two_digits(out, civil.minute);
-    *out = ':';
+    std::memcpy(out, "DD.MM.YYYY;HH:MM:", minute_text_length);
+    write_two_digits(out, civil.day);
+    write_two_digits(out + 3, civil.month);
+    write_two_digits(out + 6, civil.year / 100);
+    write_two_digits(out + 8, civil.year % 100);
+    write_two_digits(out + 11, civil.hour);
+    write_two_digits(out + 14, civil.minute);
 }
 
 // A value: its text where the decoder took one from the digits, else its

@@ -8,10 +8,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "local_time.h"
 #include "source_record.h"
 
 namespace tsconv {
+
+struct LocalTimestamp;
 
 // The part of a record line before the seconds.
 constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "local_time.h"
 #include "output_check.h"
 #include "source.h"
 #include "test_support.h"
