@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "calendar.h"
 #include "local_time.h"
 #include "output_check.h"
 #include "source.h"
@@ -99,6 +100,72 @@ TEST_P(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
         records.push_back({serial, values[i % 13], values[i / 3 % 13], values[(i * i) % 13]});
     }
     expect_as_if_alone(records, "values");
+}
+
+// The serial date of a local clock time in a zone one hour ahead of UTC.
+double serial(int year, int month, int day, int hour, int minute, double second = 0) {
+    return static_cast<double>(tsconv::days_from_civil(year, month, day)) + 25569 +
+           ((hour + 1) * 3600 + minute * 60 + second) / 86400;
+}
+
+TEST_P(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
+    // Records alternating between two minutes that differ in one field only:
+    // the text of the one minute must never be taken for the other's.
+    tsconv_test::set_time_zone("CET-1");
+    const struct {
+        const char* field;
+        double a, b;
+    } pairs[] = {
+        {"year", serial(2023, 1, 15, 10, 20), serial(2024, 1, 15, 10, 20)},   // 365 days
+        {"leap year", serial(2024, 1, 15, 10, 20), serial(2025, 1, 15, 10, 20)},  // 366 days
+        {"year across February 29", serial(2023, 3, 15, 10, 20), serial(2024, 3, 15, 10, 20)},
+        {"century", serial(1999, 12, 31, 23, 59), serial(2099, 12, 31, 23, 59)},
+        {"year 9999", serial(9998, 6, 1, 0, 0), serial(9999, 6, 1, 0, 0)},
+        {"month", serial(2023, 1, 15, 10, 20), serial(2023, 2, 15, 10, 20)},
+        {"month after February 29", serial(2024, 2, 15, 10, 20), serial(2024, 3, 15, 10, 20)},
+        {"day", serial(2023, 1, 15, 10, 20), serial(2023, 1, 16, 10, 20)},
+        {"hour", serial(2023, 1, 15, 10, 20), serial(2023, 1, 15, 11, 20)},
+        {"minute", serial(2023, 1, 15, 10, 20), serial(2023, 1, 15, 10, 21)},
+    };
+    for (const auto& pair : pairs) {
+        std::vector<SourceRecord> records;
+        for (int i = 0; i < 12; ++i) {
+            const double within_minute = (i * 7 % 60 + 0.25) / 86400;
+            records.push_back({(i % 3 == 1 ? pair.b : pair.a) + within_minute, 1, 2, 3});
+        }
+        expect_as_if_alone(records, pair.field);
+    }
+}
+
+TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
+    // Records before, at and after a leap second, in order and out of order:
+    // right/UTC's at the end of 2016, and two in a row in a zone file of our
+    // own, whose second shows as second 61: no time a record can show.
+    const std::string doubled = tsconv_test::scratch_folder() + "/Doubled";
+    tsconv_test::ZoneFile zone;
+    zone.leap_seconds = {1681128000, 1681128001};
+    tsconv_test::write_file(doubled, tsconv_test::zone_file_bytes(zone));
+    const struct {
+        std::string zone;
+        double leap;  // seconds since 1970-01-01 as the zone counts them
+        int unshowable;
+    } cases[] = {{"right/UTC", 1483228826, 0}, {doubled, 1681128000 + 2, 2}};
+    for (const auto& c : cases) {
+        if (c.zone[0] != '/' && !tsconv_test::has_zone_file(c.zone.c_str())) continue;
+        tsconv_test::set_time_zone(c.zone.c_str());
+        std::vector<SourceRecord> in_order, out_of_order;
+        for (int i = 0; i < 16; ++i) {
+            const double t = c.leap - 4 + i * 0.5;
+            const double u = c.leap + ((i * 5) % 16 - 8) * 0.5;
+            in_order.push_back({(t + 7200) / 86400 + 25569, 1, 2, 3});
+            out_of_order.push_back({(u + 7200) / 86400 + 25569, 1, 2, 3});
+        }
+        expect_as_if_alone(in_order, c.zone + " in order");
+        expect_as_if_alone(out_of_order, c.zone + " out of order");
+        int skipped = 0;
+        EXPECT_NE(written(in_order, &skipped).find(":60.500000;"), std::string::npos) << c.zone;
+        EXPECT_EQ(skipped, c.unshowable) << c.zone;
+    }
 }
 
 TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
