@@ -1,15 +1,22 @@
 #pragma once
 
 // The proleptic Gregorian calendar as days since 1970-01-01, for any year the
-// converter meets (and far beyond).
+// converter meets (and far beyond), and the units of time.
 
 #include <cstdint>
 
 namespace tsconv {
 
-constexpr std::int64_t seconds_per_day = 86400;
+constexpr std::int64_t seconds_per_minute = 60;
+constexpr std::int64_t seconds_per_hour = 60 * seconds_per_minute;
+constexpr std::int64_t seconds_per_day = 24 * seconds_per_hour;
+constexpr std::int64_t seconds_per_week = 7 * seconds_per_day;
+constexpr std::int64_t minutes_per_day = seconds_per_day / seconds_per_minute;
 
-inline bool is_leap_year(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+// a / b rounded towards minus infinity, for b > 0.
+constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b < 0); }
+
+constexpr bool is_leap_year(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 // The days of a month (1 to 12) in a year.
 inline int days_in_month(std::int64_t year, int month) {
@@ -18,7 +25,7 @@ inline int days_in_month(std::int64_t year, int month) {
 }
 
 // Days since 1970-01-01 of a date.
-inline std::int64_t days_from_civil(std::int64_t year, int month, int day) {
+constexpr std::int64_t days_from_civil(std::int64_t year, int month, int day) {
     year -= month <= 2;
     const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
     const std::int64_t year_of_era = year - era * 400;
@@ -39,6 +46,21 @@ inline void civil_from_days(std::int64_t days, int& year, int& month, int& day) 
     day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
     month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
     year = static_cast<int>(year_of_era + era * 400 + (month <= 2));
+}
+
+// The date and clock time of a minute since 1970-01-01 00:00.
+struct CivilMinute {
+    int year, month, day, hour, minute;
+};
+
+inline CivilMinute civil_minute(std::int64_t minutes) {
+    const std::int64_t days = floor_div(minutes, minutes_per_day);
+    CivilMinute civil;
+    civil_from_days(days, civil.year, civil.month, civil.day);
+    const int minute_of_day = static_cast<int>(minutes - days * minutes_per_day);
+    civil.hour = minute_of_day / 60;
+    civil.minute = minute_of_day % 60;
+    return civil;
 }
 
 }  // namespace tsconv

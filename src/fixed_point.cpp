@@ -60,34 +60,23 @@ Wide times_million(std::uint64_t fraction) {
 }
 
 // product / 2^shift rounded to the nearest integer, a tie to the even one,
-// for a shift of 1 to 73 and a quotient that fits 64 bits: the remainder,
-// the bits shifted out, is compared with one half, 2^(shift - 1).
+// for a shift of 1 to 73 and a quotient that fits 64 bits.
 std::uint64_t shift_rounded(Wide product, int shift) {
-    std::uint64_t quotient;
-    bool above_half;
-    bool exactly_half;
+    // The quotient, the 64 bits below it (top first) and whether any lie lower.
+    std::uint64_t quotient = product.high;
+    std::uint64_t below = product.low;
+    bool lower = false;
     if (shift < 64) {
         quotient = (product.low >> shift) | (product.high << (64 - shift));
-        const std::uint64_t remainder = product.low & ((std::uint64_t{1} << shift) - 1);
-        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-        above_half = remainder > half;
-        exactly_half = remainder == half;
-    } else if (shift == 64) {
-        quotient = product.high;
-        const std::uint64_t half = std::uint64_t{1} << 63;
-        above_half = product.low > half;
-        exactly_half = product.low == half;
-    } else {
-        // The remainder reaches into the high word; its low word counts
-        // only as more than nothing.
-        const int high_shift = shift - 64;
-        quotient = product.high >> high_shift;
-        const std::uint64_t remainder_high = product.high & ((std::uint64_t{1} << high_shift) - 1);
-        const std::uint64_t half_high = std::uint64_t{1} << (high_shift - 1);
-        above_half = remainder_high > half_high || (remainder_high == half_high && product.low != 0);
-        exactly_half = remainder_high == half_high && product.low == 0;
+        below = product.low << (64 - shift);
+    } else if (shift > 64) {
+        const int k = shift - 64;
+        quotient = product.high >> k;
+        below = (product.high << (64 - k)) | (product.low >> k);
+        lower = (product.low << (64 - k)) != 0;
     }
-    if (above_half || (exactly_half && (quotient & 1) != 0)) ++quotient;
+    const std::uint64_t half = std::uint64_t{1} << 63;
+    if (below > half || (below == half && (lower || (quotient & 1) != 0))) ++quotient;
     return quotient;
 }
 
@@ -113,16 +102,11 @@ bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionth
     int exponent;
     if (!take_apart(v, mantissa, exponent)) return false;
     if (exponent >= 0) {
-        // A whole number. From an exponent of 12 on it is 2^64 or more: a
-        // normal mantissa is at least 2^52.
         if (exponent > 11) return false;
         whole = mantissa << exponent;
         millionths = 0;
         return true;
     }
-    // |v| = mantissa / 2^shift. The fraction, below both 2^shift and 2^53,
-    // times 10^6 is below 2^73; at a shift of 74 or more it stays below one
-    // half and rounds to zero.
     const int shift = -exponent;
     if (shift >= 74) {
         whole = 0;
@@ -131,8 +115,6 @@ bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionth
     }
     whole = shift < 64 ? mantissa >> shift : 0;
     const std::uint64_t fraction = shift < 64 ? mantissa & ((std::uint64_t{1} << shift) - 1) : mantissa;
-    // The fraction is below 2^shift, so its millionths are below 10^6 before
-    // rounding, and at most 10^6 after: that is the next whole number.
     std::uint64_t rounded = shift_rounded(times_million(fraction), shift);
     if (rounded == million) {
         ++whole;

@@ -23,14 +23,13 @@ char* format_fixed6(char* out, double v);
 
 // The magnitude of v rounded to six decimals as format_fixed6 rounds it:
 // whole part and millionths. False when the magnitude is 2^64 or more, or v is
-// not finite. Exact for every v, in integer arithmetic on its bits.
+// not finite. Exact for every v, in integer arithmetic on its bits: see
+// doc/DESIGN.md, "Rounding to six decimals: the exact path".
 bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths);
 
-// The same, with a fast path for the magnitudes of most values.
+// The same, with a fast path for the magnitudes of most values. Exact: see
+// doc/DESIGN.md, "Rounding to six decimals: the fast path".
 inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
-    // Below 2^40 / 10^6 the product |v| * 10^6 is within 2^-14 of its exact
-    // value, so unless its fraction lies near one half, rounding the product
-    // rounds the exact value the same way.
     const double magnitude = std::fabs(v);
     if (!(magnitude < 1099511.0)) return round_fixed6_exact(v, whole, millionths);
     const double scaled = magnitude * 1e6;
@@ -38,9 +37,6 @@ inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& milliont
     const double fraction = scaled - static_cast<double>(truncated);
     if (!(std::fabs(fraction - 0.5) > 1.0 / 4096)) return round_fixed6_exact(v, whole, millionths);
     const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
-    // The whole part without a division: whole * 10^6 and (whole + 1) * 10^6
-    // are exact doubles, so the product, rounded, lies from the one to the
-    // other.
     whole = static_cast<std::uint64_t>(magnitude);
     std::uint64_t rest = rounded - whole * 1000000;
     if (rest == 1000000) {

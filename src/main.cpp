@@ -2,6 +2,7 @@
 // both files, runs the conversion and reports every failure on standard
 // output. Exits with 0 on success and -1 after a failure.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -29,7 +30,7 @@ int run(int argc, const platform::PathChar* const* argv) {
     const std::string source_shown = platform::shown_text(source_path);
     const std::string target_shown = platform::shown_text(target_path);
 
-    tsconv::init_local_time();
+    const std::int64_t probe_span = tsconv::init_local_time();
     std::FILE* const source = platform::open_source(source_path);
     if (source == nullptr) {
         std::printf("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_shown.c_str());
@@ -50,7 +51,7 @@ int run(int argc, const platform::PathChar* const* argv) {
     // Warnings about skipped records may be many; write them in blocks.
     static char warning_buffer[64 * 1024];
     std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
-    const ConversionResult result = tsconv::convert_source(source, target, stderr);
+    const ConversionResult result = tsconv::convert_source(source, target, stderr, probe_span);
     std::fflush(stderr);
     std::fclose(source);
     const bool target_closed = std::fclose(target) == 0;

@@ -20,7 +20,7 @@ void warn_unconvertible(std::FILE* warnings, unsigned long long line_number) {
 
 }  // namespace
 
-ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings) {
+ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings, std::int64_t probe_span) {
     SourceStream input;
     TargetStream output;
     open_source_stream(input, source);
@@ -28,13 +28,15 @@ ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE*
     write_target_header(output);
 
     SourceRecord record;
-    LocalTimeCache cache;
+    LocalTimeCache cache{probe_span};
+    LocalTimestamp time;
     unsigned long long line_number = 0;
     int supplied = 0;
     while (!output.write_failed && (supplied = read_and_decode_source_line(input, record)) >= 0) {
         ++line_number;
         if (supplied == 0) continue;
-        if (!write_target_record(output, record, cache)) warn_unconvertible(warnings, line_number);
+        if (to_local_timestamp(record.serial_date, cache, time)) write_target_record(output, time, record);
+        else warn_unconvertible(warnings, line_number);
     }
 
     const bool flushed = flush_target_stream(output);

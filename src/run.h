@@ -3,6 +3,7 @@
 // The single pass over the source: every line read, decoded, converted and
 // written in turn.
 
+#include <cstdint>
 #include <cstdio>
 
 namespace tsconv {
@@ -12,7 +13,9 @@ enum class ConversionResult { completed, source_read_failed, target_write_failed
 // Writes the header and one record line per source line that supplies a
 // value. A record whose time stamp cannot be converted is left out and named
 // by its line number on warnings. Stops at the first failed read or write;
-// everything converted before is flushed to the target where possible.
-ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings);
+// everything converted before is flushed to the target where possible. The
+// probe span is init_local_time's for the zone in use; 0 always does.
+ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings,
+                                std::int64_t probe_span = 0);
 
 }  // namespace tsconv

@@ -1,15 +1,17 @@
 #include "target.h"
 
 #include <cstring>
+#include <limits>
 
+#include "calendar.h"
 #include "fixed_point.h"
 #include "io_block.h"
+#include "local_time.h"
 #include "platform.h"
 
 namespace tsconv {
 
 namespace {
-
 
 constexpr char header[] = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
 
@@ -50,23 +52,15 @@ char* reserve(TargetStream& stream, std::size_t length) {
     return stream.buffer.data() + stream.used;
 }
 
-bool same_minute(const LocalTimestamp& a, const LocalTimestamp& b) {
-    return a.minute == b.minute && a.hour == b.hour && a.day == b.day && a.month == b.month &&
-           a.year == b.year;
-}
-
-void write_minute(char* out, const LocalTimestamp& time) {
-    out = write_two_digits(out, time.day);
-    *out++ = '.';
-    out = write_two_digits(out, time.month);
-    *out++ = '.';
-    out = write_two_digits(out, time.year / 100);
-    out = write_two_digits(out, time.year % 100);
-    *out++ = ';';
-    out = write_two_digits(out, time.hour);
-    *out++ = ':';
-    out = write_two_digits(out, time.minute);
-    *out = ':';
+void write_minute(char* out, std::int64_t minute) {
+    const CivilMinute civil = civil_minute(minute);
+    std::memcpy(out, "DD.MM.YYYY;HH:MM:", minute_text_length);
+    write_two_digits(out, civil.day);
+    write_two_digits(out + 3, civil.month);
+    write_two_digits(out + 6, civil.year / 100);
+    write_two_digits(out + 8, civil.year % 100);
+    write_two_digits(out + 11, civil.hour);
+    write_two_digits(out + 14, civil.minute);
 }
 
 // A value: its text where the decoder took one from the digits, else its
@@ -85,7 +79,7 @@ void open_target_stream(TargetStream& stream, std::FILE* file) {
     stream.used = 0;
     stream.written = 0;
     stream.write_failed = false;
-    stream.minute_shown = LocalTimestamp{};  // month 0: no record's minute
+    stream.minute_shown = std::numeric_limits<std::int64_t>::min();  // no record's minute
 }
 
 void write_target_header(TargetStream& stream) {
@@ -94,13 +88,11 @@ void write_target_header(TargetStream& stream) {
     stream.used += sizeof header - 1;
 }
 
-bool write_target_record(TargetStream& stream, const SourceRecord& record, LocalTimeCache& cache) {
-    LocalTimestamp time;
-    if (!to_local_timestamp(record.serial_date, cache, time)) return false;
+void write_target_record(TargetStream& stream, const LocalTimestamp& time, const SourceRecord& record) {
     char* const line = reserve(stream, max_record_length);
-    if (!same_minute(time, stream.minute_shown)) {
-        write_minute(stream.minute_text, time);
-        stream.minute_shown = time;
+    if (time.minute != stream.minute_shown) {
+        write_minute(stream.minute_text, time.minute);
+        stream.minute_shown = time.minute;
     }
     std::memcpy(line, stream.minute_text, minute_text_length);
     char* out = write_fixed6(line + minute_text_length, static_cast<std::uint64_t>(time.second), time.millionths);
@@ -113,7 +105,6 @@ bool write_target_record(TargetStream& stream, const SourceRecord& record, Local
     *out++ = '\r';
     *out++ = '\n';
     stream.used += static_cast<std::size_t>(out - line);
-    return true;
 }
 
 bool flush_target_stream(TargetStream& stream) {

@@ -8,10 +8,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "local_time.h"
 #include "source_record.h"
 
 namespace tsconv {
+
+struct LocalTimestamp;
 
 // The part of a record line before the seconds.
 constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;
@@ -25,9 +26,9 @@ struct TargetStream {
     std::size_t used = 0;
     std::uint64_t written = 0;  // bytes handed to the file so far
     bool write_failed = false;
-    // The minute last written (none at first: month 0), and its text:
-    // records come many a minute.
-    LocalTimestamp minute_shown;
+    // The local minute of the last record and its text: records come many a
+    // minute, and the text of a minute is written once.
+    std::int64_t minute_shown;
     char minute_text[minute_text_length];
 };
 
@@ -35,9 +36,8 @@ void open_target_stream(TargetStream& stream, std::FILE* file);
 
 void write_target_header(TargetStream& stream);
 
-// Writes the record's line. False, with nothing written, when its time stamp
-// is not convertible.
-bool write_target_record(TargetStream& stream, const SourceRecord& record, LocalTimeCache& cache);
+// Writes the line of a record whose time stamp shows as time.
+void write_target_record(TargetStream& stream, const LocalTimestamp& time, const SourceRecord& record);
 
 // Hands everything buffered to the file and flushes it. False when any write
 // of the stream has failed.

@@ -9,9 +9,6 @@ namespace tsconv {
 
 namespace {
 
-constexpr std::int64_t seconds_per_hour = 3600;
-constexpr std::int64_t seconds_per_week = 7 * seconds_per_day;
-
 // Rule strings: "std offset [dst [offset],change,change]" --------------------------
 
 // One yearly change, Mm.w.d[/time]: on weekday d (0 = Sunday) of week w (5:

@@ -12,13 +12,15 @@
 #include <cstdint>
 #include <string>
 
+#include "calendar.h"
+#include "local_time.h"
 #include "platform.h"
 
 namespace tsconv {
 
-// The cache's probe span (15 minutes) and a minute to spare: at a leap second
-// the shown offset changes one second after the record's own time.
-constexpr std::int64_t zone_check_span = 960;
+// The cache's probe span and a minute to spare: at a leap second the shown
+// offset changes one second after the record's own time.
+constexpr std::int64_t zone_check_span = cache_probe_span + seconds_per_minute;
 
 // The zone in use, from what the C library read to set it up (TZ, the zone
 // file it names, the Windows system zone).

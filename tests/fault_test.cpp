@@ -276,6 +276,22 @@ TEST(HostileEnvironment, ClosedStandardDescriptors) {
     }
 }
 
+TEST(HostileEnvironment, WarningBeforeFailureOnATerminal) {
+    // Standard output and error both on one terminal (script runs the binary
+    // under a pseudo-terminal): a record's warning shows before the message
+    // of the failure that ends the run.
+    const auto [folder, source, target] = scene("UTC0", "45000;1;2;3\n1e400;4;5;6\n45001;7;8;9\n");
+    const CommandResult result = tsconv_in_bash(
+        "command -v script >/dev/null || exit 77; "
+        "exec script -qec \"$(printf '%q ' \"$0\" \"$1\" dummy /dev/full)\" /dev/null",
+        {source});
+    if (result.status == 77) GTEST_SKIP() << "no script(1)";
+    EXPECT_EQ(result.status, failure_status);
+    std::string shown = tsconv_test::skipped_warning(2) + write_failed("/dev/full");
+    for (std::size_t at = 0; (at = shown.find('\n', at)) != std::string::npos; at += 2) shown.insert(at, "\r");
+    EXPECT_EQ(result.out, shown);
+}
+
 TEST(HostileEnvironment, ZoneNamedByTzIsAFifo) {
     // A zone file's bytes wait in a FIFO whose writer stays: the C library
     // reads what it needs, and nothing else may open the FIFO again and wait.

@@ -141,6 +141,46 @@ TEST(RoundFixed6, FastPathMatchesExactPath) {
     }
 }
 
+TEST(RoundFixed6, FastPathArgumentHolds) {
+    // Below the bound the product stays below 2^40, where doubles lie 2^-13
+    // apart: its rounding error (exact by a fused multiply-add) is at most
+    // 2^-14, a quarter of the margin; and it lies between the multiples of
+    // 10^6 of the whole part and the next whole number.
+    EXPECT_LT(1099511.0 * 1e6, 0x1p40);
+    EXPECT_EQ(0x1p40 - std::nextafter(0x1p40, 0.0), 0x1p-13);
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> magnitude(0.0, 1099511.0);
+    for (int i = 0; i < 200000; ++i) {
+        double v = i % 2 ? magnitude(random) : std::ldexp(magnitude(random), -(i % 40));
+        if (i % 3 == 0) v = std::nextafter(std::floor(v) + 1, 0.0);  // just below a whole number
+        ASSERT_LE(std::fabs(std::fma(v, 1e6, -(v * 1e6))), 0x1p-14) << std::hexfloat << v;
+        ASSERT_GE(std::nearbyint(v * 1e6), std::floor(v) * 1e6) << std::hexfloat << v;
+        ASSERT_LE(std::nearbyint(v * 1e6), (std::floor(v) + 1) * 1e6) << std::hexfloat << v;
+    }
+}
+
+TEST(RoundFixed6Exact, EdgesOfItsRanges) {
+    // Each side of 2^64, and of every shift where the exact path changes its
+    // way: 63, 64 and 65 (the remainder's word), 73 and 74 (rounds to zero).
+    std::vector<double> values = {0x1p64, std::nextafter(0x1p64, 0.0), 0x1p63, 0x1p52 * 0x1p11};
+    for (const int shift : {1, 52, 63, 64, 65, 73, 74, 75}) {
+        const double lowest = std::ldexp(1.0, 52 - shift);  // a mantissa of 2^52
+        const double highest = std::ldexp(0x1p53 - 1, -shift);
+        values.insert(values.end(), {lowest, std::nextafter(lowest, 0.0), std::nextafter(lowest, 1.0), highest,
+                                     std::nextafter(highest, 1.0), lowest * 1.5, 3 * lowest / 4 * 1.25});
+    }
+    for (const double v : values) {
+        std::uint64_t whole;
+        std::uint32_t millionths;
+        const bool fits = tsconv::round_fixed6_exact(v, whole, millionths);
+        EXPECT_EQ(fits, v < 0x1p64) << std::hexfloat << v;
+        if (!fits) continue;
+        char text[40];
+        char* end = tsconv::write_fixed6(text, whole, millionths);
+        EXPECT_EQ(std::string(text, end), reference(v)) << std::hexfloat << v;
+    }
+}
+
 TEST(WriteDecimal, MatchesToString) {
     std::vector<std::uint64_t> values = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 123456789,
                                          18446744073709551615u};

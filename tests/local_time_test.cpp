@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "calendar.h"
 #include "platform.h"
+#include "zone_rules.h"
 #include "test_support.h"
 
 namespace {
@@ -21,8 +23,9 @@ namespace {
 std::string shown(double serial_date, tsconv::LocalTimeCache& cache) {
     tsconv::LocalTimestamp t;
     if (!tsconv::to_local_timestamp(serial_date, cache, t)) return "-";
+    const tsconv::CivilMinute c = tsconv::civil_minute(t.minute);
     char text[40];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.%06u", t.day, t.month, t.year, t.hour, t.minute,
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.%06u", c.day, c.month, c.year, c.hour, c.minute,
                   t.second, static_cast<unsigned>(t.millionths));
     return text;
 }
@@ -88,6 +91,20 @@ TEST(ToLocalTimestamp, KnownInstants) {
         {"UTC0", 2958466.5, "-"},  // year 10000
         {"UTC0", -693592.5, beyond_windows_range("01.01.0001;10:00:0.000000")},
         {"UTC0", -693593.0, "-"},  // 31.12.0000 22:00 UTC: year 0
+        // The first second of year 1 and the last of 9999, and the seconds
+        // beyond, also where the offset moves the year across the edge.
+        {"UTC0", -693592.9166666666, beyond_windows_range("01.01.0001;00:00:0.000000")},
+        {"UTC0", -693592.9166666667, "-"},
+        {"UTC0", 2958466.0833217595, beyond_windows_range("31.12.9999;23:59:59.000031")},
+        {"UTC0", 2958466.0833333333, "-"},
+        {"CET-1", -693592.9583333334, beyond_windows_range("01.01.0001;00:00:0.000000")},
+        {"CET-1", -693592.9583333335, "-"},
+        {"CET-1", 2958466.0416550925, beyond_windows_range("31.12.9999;23:59:59.000000")},
+        {"CET-1", 2958466.0416666665, "-"},
+        {"EST5", -693592.7083333334, beyond_windows_range("01.01.0001;00:00:0.000000")},
+        {"EST5", -693592.7083333335, "-"},
+        {"EST5", 2958466.2916550925, beyond_windows_range("31.12.9999;23:59:59.000000")},
+        {"EST5", 2958466.291666667, "-"},
         {"UTC0", std::numeric_limits<double>::infinity(), "-"},
         {"UTC0", -std::numeric_limits<double>::infinity(), "-"},
         {"UTC0", std::numeric_limits<double>::quiet_NaN(), "-"},
@@ -146,6 +163,22 @@ TEST(ToLocalTimestamp, WindowsDaylightSavingRules) {
 }
 #endif
 
+TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
+    const struct {
+        const char* zone;
+        std::int64_t span;
+    } cases[] = {
+        {"UTC0", tsconv::cache_probe_span},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", tsconv::cache_probe_span},
+        {"AAA0BBB,J100/12,J100/13:10", 0},  // daylight time for ten minutes
+    };
+    for (const auto& c : cases) {
+        tsconv_test::set_time_zone(c.zone);
+        EXPECT_EQ(tsconv::init_local_time(), c.span) << c.zone;
+    }
+    EXPECT_GE(tsconv::zone_check_span - tsconv::cache_probe_span, tsconv::seconds_per_minute);
+}
+
 // Finds the instants from..to where the zone's UTC offset changes, five
 // minutes at a time (a TZ rule may keep an offset for only ten).
 std::vector<long long> offset_changes(long long from, long long to) {
@@ -173,16 +206,18 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
     const bool from_database = std::strpbrk(zone, "0123456789") == nullptr;
     if (from_database && !tsconv_test::has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
     tsconv_test::set_time_zone(zone);
-    tsconv::init_local_time();
     std::mt19937_64 random(std::hash<std::string>()(zone));
-    tsconv::LocalTimeCache cache;
+    tsconv::LocalTimeCache probing{tsconv::init_local_time()};
+    tsconv::LocalTimeCache unprobed;
     int compared = 0;
     // A record at the instant t (seconds since 1970-01-01 UTC) shows what it
-    // shows converted alone; where t lies well inside its second, also what
-    // the platform's breakdown of that second shows.
+    // shows converted alone, with and without probing; where t lies well
+    // inside its second, also what the platform's breakdown of that second
+    // shows.
     auto check = [&](double t, double serial) {
-        const std::string text = shown(serial, cache);
+        const std::string text = shown(serial, probing);
         ASSERT_EQ(text, shown(serial)) << zone << " " << std::hexfloat << serial;
+        ASSERT_EQ(shown(serial, unprobed), text) << zone << " unprobed " << std::hexfloat << serial;
         const double whole = std::floor(t);
         if (t - whole > 0.01 && t - whole < 0.99) {
             const std::string second = platform_shown(static_cast<long long>(whole));
@@ -205,8 +240,14 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
             }
         }
     }
-    // Across the leap second at the end of 2016 (counted in "right/" zones).
+    // Across the leap second at the end of 2016 (counted in "right/" zones),
+    // forwards and backwards; across the first day of year 1 and the last of
+    // 9999.
     for (double t = 1483228700; t < 1483229000; t += 0.37) check(t, serial_from_unix(t));
+    for (double t = 1483229000; t > 1483228700; t -= 0.37) check(t, serial_from_unix(t));
+    for (const double edge : {-62135596800.0, 253402300800.0}) {
+        for (double t = edge - 90000; t < edge + 90000; t += 97.3) check(t, serial_from_unix(t));
+    }
     // Random instants from 31.12.0000 22:00 to 31.12.9999 22:00 UTC, and
     // from 1954 to 2065, alone and in short runs.
     std::uniform_real_distribution<double> anywhere(-62135604000.0, 253402293600.0);

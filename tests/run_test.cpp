@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "local_time.h"
 #include "output_check.h"
 #include "test_support.h"
 
@@ -14,23 +15,30 @@ namespace {
 
 using tsconv::ConversionResult;
 
-struct Converted {
-    ConversionResult result;
-    std::string target;
-    std::string warnings;
+// Every test runs without probing and with the probe span of a zone that
+// keeps its offsets.
+class ConvertSource : public testing::TestWithParam<std::int64_t> {
+protected:
+    struct Converted {
+        ConversionResult result;
+        std::string target;
+        std::string warnings;
+    };
+
+    Converted convert(const std::string& source) const {
+        const tsconv_test::ScratchStream in(source);
+        tsconv_test::ScratchStream out, warnings;
+        Converted converted;
+        converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file(), GetParam());
+        converted.target = out.close();
+        converted.warnings = warnings.close();
+        return converted;
+    }
 };
 
-Converted convert(const std::string& source) {
-    const tsconv_test::ScratchStream in(source);
-    tsconv_test::ScratchStream out, warnings;
-    Converted converted;
-    converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file());
-    converted.target = out.close();
-    converted.warnings = warnings.close();
-    return converted;
-}
+INSTANTIATE_TEST_SUITE_P(ProbeSpans, ConvertSource, testing::Values(0, tsconv::cache_probe_span));
 
-TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
+TEST_P(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
     // Skipped, partial, unconvertible and long lines mixed, over several read
     // and write blocks: one record per line that supplies a value, and each
     // unconvertible line named by its physical line number.
@@ -52,7 +60,7 @@ TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
                 default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
             }
         }
-        const Converted converted = convert(source);
+        const auto converted = convert(source);
         EXPECT_EQ(converted.result, ConversionResult::completed) << lines;
         EXPECT_EQ(converted.warnings, warnings) << lines;
         EXPECT_EQ(std::count(converted.target.begin(), converted.target.end(), '\n'), records + 1) << lines;
@@ -60,7 +68,7 @@ TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
 }
 
 #ifdef __linux__
-TEST(ConvertSource, AnyStreamWillDo) {
+TEST_P(ConvertSource, AnyStreamWillDo) {
     // Streams in memory, as callers other than the program may hand over:
     // the converter must not change how they are buffered.
     tsconv_test::set_time_zone("UTC0");
@@ -70,7 +78,7 @@ TEST(ConvertSource, AnyStreamWillDo) {
     std::size_t target_size = 0;
     std::FILE* out = open_memstream(&target, &target_size);
     std::FILE* warnings = std::fopen("/dev/null", "wb");
-    EXPECT_EQ(tsconv::convert_source(in, out, warnings), ConversionResult::completed);
+    EXPECT_EQ(tsconv::convert_source(in, out, warnings, GetParam()), ConversionResult::completed);
     std::fclose(in);
     std::fclose(out);
     std::fclose(warnings);
@@ -81,7 +89,7 @@ TEST(ConvertSource, AnyStreamWillDo) {
     std::free(target);
 }
 
-TEST(ConvertSource, Failures) {
+TEST_P(ConvertSource, Failures) {
     std::string source;
     for (int i = 0; i < 100000; ++i) source += "45000;1;2;3\n";
     tsconv_test::ScratchStream warnings, out;
@@ -91,14 +99,14 @@ TEST(ConvertSource, Failures) {
     for (const std::string& content : {source, std::string()}) {
         const tsconv_test::ScratchStream in(content);
         std::FILE* full = std::fopen("/dev/full", "wb");
-        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file()), ConversionResult::target_write_failed);
+        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), GetParam()), ConversionResult::target_write_failed);
         EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
         std::fclose(full);
     }
 
     // A source that cannot be read from its start: address 0 is never mapped.
     std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
-    EXPECT_EQ(tsconv::convert_source(unreadable, out.file(), warnings.file()), ConversionResult::source_read_failed);
+    EXPECT_EQ(tsconv::convert_source(unreadable, out.file(), warnings.file(), GetParam()), ConversionResult::source_read_failed);
     std::fclose(unreadable);
 }
 #endif

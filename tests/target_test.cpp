@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "calendar.h"
+#include "local_time.h"
 #include "output_check.h"
 #include "source.h"
 #include "test_support.h"
@@ -16,23 +18,42 @@ using tsconv::SourceRecord;
 
 const std::string header(tsconv_test::target_header);
 
-// Writes the header and a record line for each record, returns the file.
-std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) {
-    tsconv_test::ScratchStream target;
-    tsconv::TargetStream stream;
-    tsconv::open_target_stream(stream, target.file());
-    tsconv::write_target_header(stream);
-    tsconv::LocalTimeCache cache;
-    int not_written = 0;
-    for (const SourceRecord& record : records) {
-        if (!tsconv::write_target_record(stream, record, cache)) ++not_written;
+// Every test runs without probing and with the probe span of a zone that
+// keeps its offsets: the records' lines must not tell the two apart.
+class WriteTarget : public testing::TestWithParam<std::int64_t> {
+protected:
+    // Writes the header and a line for each convertible record, returns the file.
+    std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) const {
+        tsconv_test::ScratchStream target;
+        tsconv::TargetStream stream;
+        tsconv::open_target_stream(stream, target.file());
+        tsconv::write_target_header(stream);
+        tsconv::LocalTimeCache cache{GetParam()};
+        tsconv::LocalTimestamp time;
+        int not_written = 0;
+        for (const SourceRecord& record : records) {
+            if (tsconv::to_local_timestamp(record.serial_date, cache, time)) {
+                tsconv::write_target_record(stream, time, record);
+            } else {
+                ++not_written;
+            }
+        }
+        EXPECT_TRUE(tsconv::flush_target_stream(stream));
+        if (skipped != nullptr) *skipped = not_written;
+        return target.close();
     }
-    EXPECT_TRUE(tsconv::flush_target_stream(stream));
-    if (skipped != nullptr) *skipped = not_written;
-    return target.close();
-}
 
-TEST(WriteTarget, RecordLines) {
+    // The records written together give the lines each gives written alone.
+    void expect_as_if_alone(const std::vector<SourceRecord>& records, const std::string& what) const {
+        std::string alone = header;
+        for (const SourceRecord& record : records) alone += written({record}).substr(header.size());
+        EXPECT_EQ(written(records), alone) << what;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(ProbeSpans, WriteTarget, testing::Values(0, tsconv::cache_probe_span));
+
+TEST_P(WriteTarget, RecordLines) {
     tsconv_test::set_time_zone("CET-1");
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(written({{45000.5, 12.5, 20, 3.25},
@@ -44,7 +65,7 @@ TEST(WriteTarget, RecordLines) {
                   "15.03.2023;11:00:0.000000;inf;-inf;0.000000\r\n");
 }
 
-TEST(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
+TEST_P(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
     tsconv_test::set_time_zone("UTC0");
     int skipped = 0;
     EXPECT_EQ(written({{1e300, 1, 2, 3}}, &skipped), header);
@@ -54,7 +75,7 @@ TEST(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
     EXPECT_EQ(skipped, 1);
 }
 
-TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
+TEST_P(WriteTarget, LongestLinesAcrossBufferFlushes) {
     tsconv_test::set_time_zone("UTC0");
     const double max = std::numeric_limits<double>::max();
     const std::size_t records = 2000;  // several buffers full
@@ -66,7 +87,7 @@ TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
     EXPECT_EQ(content.size(), header.size() + line.size() * records);
 }
 
-TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
+TEST_P(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
     // Texts kept from the record before must never leak into a record that
     // differs: -0 against 0, long values, changes of minute, hour and day.
     tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
@@ -78,12 +99,76 @@ TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
         serial += (i % 7 == 0 ? 0.01 : 1.0 / 86400);
         records.push_back({serial, values[i % 13], values[i / 3 % 13], values[(i * i) % 13]});
     }
-    std::string alone = header;
-    for (const SourceRecord& record : records) alone += written({record}).substr(header.size());
-    EXPECT_EQ(written(records), alone);
+    expect_as_if_alone(records, "values");
 }
 
-TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
+// The serial date of a local clock time in a zone one hour ahead of UTC.
+double serial(int year, int month, int day, int hour, int minute, double second = 0) {
+    return static_cast<double>(tsconv::days_from_civil(year, month, day)) + 25569 +
+           ((hour + 1) * 3600 + minute * 60 + second) / 86400;
+}
+
+TEST_P(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
+    // Records alternating between two minutes that differ in one field only:
+    // the text of the one minute must never be taken for the other's.
+    tsconv_test::set_time_zone("CET-1");
+    const struct {
+        const char* field;
+        double a, b;
+    } pairs[] = {
+        {"year", serial(2023, 1, 15, 10, 20), serial(2024, 1, 15, 10, 20)},   // 365 days
+        {"leap year", serial(2024, 1, 15, 10, 20), serial(2025, 1, 15, 10, 20)},  // 366 days
+        {"year across February 29", serial(2023, 3, 15, 10, 20), serial(2024, 3, 15, 10, 20)},
+        {"century", serial(1999, 12, 31, 23, 59), serial(2099, 12, 31, 23, 59)},
+        {"year 9999", serial(9998, 6, 1, 0, 0), serial(9999, 6, 1, 0, 0)},
+        {"month", serial(2023, 1, 15, 10, 20), serial(2023, 2, 15, 10, 20)},
+        {"month after February 29", serial(2024, 2, 15, 10, 20), serial(2024, 3, 15, 10, 20)},
+        {"day", serial(2023, 1, 15, 10, 20), serial(2023, 1, 16, 10, 20)},
+        {"hour", serial(2023, 1, 15, 10, 20), serial(2023, 1, 15, 11, 20)},
+        {"minute", serial(2023, 1, 15, 10, 20), serial(2023, 1, 15, 10, 21)},
+    };
+    for (const auto& pair : pairs) {
+        std::vector<SourceRecord> records;
+        for (int i = 0; i < 12; ++i) {
+            const double within_minute = (i * 7 % 60 + 0.25) / 86400;
+            records.push_back({(i % 3 == 1 ? pair.b : pair.a) + within_minute, 1, 2, 3});
+        }
+        expect_as_if_alone(records, pair.field);
+    }
+}
+
+TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
+    // Records before, at and after a leap second, in order and out of order:
+    // right/UTC's at the end of 2016, and two in a row in a zone file of our
+    // own, whose second shows as second 61: no time a record can show.
+    const std::string doubled = tsconv_test::scratch_folder() + "/Doubled";
+    tsconv_test::ZoneFile zone;
+    zone.leap_seconds = {1681128000, 1681128001};
+    tsconv_test::write_file(doubled, tsconv_test::zone_file_bytes(zone));
+    const struct {
+        std::string zone;
+        double leap;  // seconds since 1970-01-01 as the zone counts them
+        int unshowable;
+    } cases[] = {{"right/UTC", 1483228826, 0}, {doubled, 1681128000 + 2, 2}};
+    for (const auto& c : cases) {
+        if (c.zone[0] != '/' && !tsconv_test::has_zone_file(c.zone.c_str())) continue;
+        tsconv_test::set_time_zone(c.zone.c_str());
+        std::vector<SourceRecord> in_order, out_of_order;
+        for (int i = 0; i < 16; ++i) {
+            const double t = c.leap - 4 + i * 0.5;
+            const double u = c.leap + ((i * 5) % 16 - 8) * 0.5;
+            in_order.push_back({(t + 7200) / 86400 + 25569, 1, 2, 3});
+            out_of_order.push_back({(u + 7200) / 86400 + 25569, 1, 2, 3});
+        }
+        expect_as_if_alone(in_order, c.zone + " in order");
+        expect_as_if_alone(out_of_order, c.zone + " out of order");
+        int skipped = 0;
+        EXPECT_NE(written(in_order, &skipped).find(":60.500000;"), std::string::npos) << c.zone;
+        EXPECT_EQ(skipped, c.unshowable) << c.zone;
+    }
+}
+
+TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     // Records decoded from lines, written with the texts taken from the
     // digits and again with every value formatted from its double.
     tsconv_test::set_time_zone("UTC0");
