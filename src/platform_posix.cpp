@@ -1,0 +1,150 @@
+// The platform layer on POSIX systems: the process set up, the zone file the
+// C library reads, files and their identities.
+
+#include "platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+namespace tsconv::platform {
+
+namespace {
+
+// The converter reads and writes whole blocks of its own; the stream's buffer
+// would only add a copy.
+std::FILE* unbuffered(std::FILE* file) {
+    if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
+}  // namespace
+
+bool prepare_process() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is this one.
+        if (open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY) != descriptor) return false;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    return true;
+}
+
+bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
+    const time_t t = static_cast<time_t>(seconds_since_epoch);
+    if (static_cast<std::int64_t>(t) != seconds_since_epoch) return false;
+    return localtime_r(&t, &out) != nullptr;
+}
+
+std::string shown_text(const PathChar* argument) { return argument; }
+
+std::FILE* open_source(const PathChar* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return nullptr;
+    // fopen accepts a folder here; reading it would only fail later.
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return unbuffered(file);
+}
+
+std::FILE* open_target(const PathChar* path) { return unbuffered(std::fopen(path, "wb")); }
+
+namespace {
+
+enum class FileRead { read, missing, refused };
+
+// Reads a regular file of at most max_size bytes whole, and tells which file
+// it read. Missing where no file of that name exists; refused where it cannot
+// be read, is larger, or is no regular file: a FIFO or device is never opened.
+FileRead read_regular_file(const char* path, std::size_t max_size, std::string& bytes, struct stat& opened) {
+    struct stat named;
+    if (stat(path, &named) != 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::refused;
+    if (!S_ISREG(named.st_mode) || static_cast<std::uint64_t>(named.st_size) > max_size) return FileRead::refused;
+    // Without waiting, should the name have become a FIFO since.
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return FileRead::refused;
+    bool whole = fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev &&
+                 opened.st_ino == named.st_ino;
+    bytes.clear();
+    char block[4096];
+    while (whole) {
+        const ssize_t got = read(descriptor, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || bytes.size() + static_cast<std::size_t>(got) > max_size) {
+            whole = got == 0;
+            break;
+        }
+        bytes.append(block, static_cast<std::size_t>(got));
+    }
+    close(descriptor);
+    return whole ? FileRead::read : FileRead::refused;
+}
+
+// The same file, unchanged: a file replaced or rewritten shows another
+// identity, size or time.
+bool same_file_unchanged(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+ZoneData init_local_time() {
+    ZoneData zone;
+#if defined(__GLIBC__)
+    // The zone file glibc reads: TZ unset names /etc/localtime, empty names
+    // "Universal", a leading ":" is passed over, and a name not starting with
+    // "/" is found under TZDIR. Where no file loads, glibc reads TZ as a rule
+    // string (a name that is no rule string means UTC). A bare ":" is taken
+    // as /etc/localtime: passing, that is no less safe.
+    const char* tz = std::getenv("TZ");
+    zone.tz = tz == nullptr ? "" : *tz == '\0' ? "Universal" : tz + (*tz == ':');
+    if (zone.tz.empty()) zone.tz = "/etc/localtime";
+    const char* folder = std::getenv("TZDIR");
+    const std::string path = zone.tz[0] == '/' ? zone.tz
+                                               : (folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") +
+                                                     ("/" + zone.tz);
+    // Read before glibc reads it, and confirmed unchanged after: the check then
+    // judges the very file glibc read.
+    struct stat read_file;
+    const FileRead read = read_regular_file(path.c_str(), 1 << 20, zone.file_bytes, read_file);
+    tzset();
+    struct stat now;
+    const bool exists_now = stat(path.c_str(), &now) == 0;
+    if (read == FileRead::missing && !exists_now && (errno == ENOENT || errno == ENOTDIR)) {
+        zone.kind = ZoneData::Kind::rule_string;
+    } else if (read == FileRead::read && exists_now && same_file_unchanged(read_file, now)) {
+        zone.kind = ZoneData::Kind::zone_file;
+    }
+#else
+    tzset();  // another C library: nothing the check can judge
+#endif
+    return zone;
+}
+
+bool is_same_file(std::FILE* source, const PathChar* target_path) {
+    struct stat source_info;
+    struct stat target_info;
+    if (fstat(fileno(source), &source_info) != 0) return false;
+    if (stat(target_path, &target_info) != 0) return false;  // no target yet
+    return !S_ISCHR(source_info.st_mode) && source_info.st_dev == target_info.st_dev &&
+           source_info.st_ino == target_info.st_ino;
+}
+
+bool truncate_file(std::FILE* file, std::uint64_t size) {
+    struct stat info;
+    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) &&
+           ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
+}  // namespace tsconv::platform
