@@ -122,6 +122,20 @@ TEST(ZoneRules, WindowsSystemZones) {
         {"daylight time for two weeks", two_weeks, false},
     };
     for (const auto& c : cases) EXPECT_EQ(tsconv::windows_zone_keeps_offsets(c.zone, true), c.keeps) << c.name;
+
+    // The rules Windows keeps for each year: every year must pass. A New Year
+    // between years of other offsets is one change, weeks from any other; a
+    // change in the first week of a year is not.
+    SystemZone january = berlin;
+    january.daylight_start = {0, 1, 1, 4, 0, 0, 0};
+    tsconv::platform::ZoneData years;
+    years.kind = tsconv::platform::ZoneData::Kind::windows_rules;
+    years.years = {berlin, {0, 0, {}, {}}, {0, -60, {0, 4, 1, 0, 3, 0, 0}, {0, 10, 1, 0, 2, 0, 0}}};
+    EXPECT_TRUE(tsconv::zone_keeps_offsets(years));
+    years.years.push_back(january);
+    EXPECT_FALSE(tsconv::zone_keeps_offsets(years));
+    years.years.clear();
+    EXPECT_FALSE(tsconv::zone_keeps_offsets(years));
 }
 
 #ifndef _WIN32
