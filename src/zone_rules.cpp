@@ -60,9 +60,16 @@ bool name(const char*& p) {
     return p - begin - quoted >= 3 && (!quoted || skip(p, '>'));
 }
 
+// The ranges of a yearly change, for the rule strings and the Windows zone alike.
+bool in_range(const YearlyChange& change, std::int64_t max_time) {
+    return change.month >= 1 && change.month <= 12 && change.week >= 1 && change.week <= 5 && change.weekday >= 0 &&
+           change.weekday <= 6 && change.time > -max_time && change.time < max_time;
+}
+
 bool yearly_change(const char*& p, YearlyChange& change) {
-    return skip(p, 'M') && number(p, 1, 12, change.month) && skip(p, '.') && number(p, 1, 5, change.week) &&
-           skip(p, '.') && number(p, 0, 6, change.weekday) && (!skip(p, '/') || clock(p, 167, change.time));
+    return skip(p, 'M') && number(p, 0, 999, change.month) && skip(p, '.') && number(p, 0, 999, change.week) &&
+           skip(p, '.') && number(p, 0, 999, change.weekday) && (!skip(p, '/') || clock(p, 167, change.time)) &&
+           in_range(change, 168 * seconds_per_hour);
 }
 
 // The whole string. One with no offset after its first name is no rule string
@@ -98,24 +105,29 @@ std::int64_t change_instant(const YearlyChange& change, std::int64_t year) {
     return (first + day) * seconds_per_day + change.time - change.offset;
 }
 
-// True when, in every year, both changes lie a week or more inside the year
-// and two weeks or more apart, even if each may be `error` off: every change is
-// then weeks from the next, whichever year's rules apply. The years 2000 to
-// 2027 hold all 14 kinds of year (leap or not, starting on each weekday).
-bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
-    if (!rule.has_dst) return true;
-    std::int64_t first[2] = {INT64_MAX, INT64_MAX};
-    std::int64_t last[2] = {INT64_MIN, INT64_MIN};
-    for (int i = 0; i < 2; ++i) {
-        for (std::int64_t year = 2000; year < 2028; ++year) {
-            const std::int64_t year_start = days_from_civil(year, 1, 1) * seconds_per_day;
-            const std::int64_t in_year = change_instant(rule.changes[i], year) - year_start;
-            first[i] = std::min(first[i], in_year - error);
-            last[i] = std::max(last[i], in_year + error);
-        }
-        if (first[i] < seconds_per_week || last[i] > 365 * seconds_per_day - seconds_per_week) return false;
+// True when, sorted, each instant lies more than span after the one before.
+// Unsigned differences: a zone file may hold any 64-bit instants.
+bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
+    std::sort(instants.begin(), instants.end());
+    for (std::size_t i = 1; i < instants.size(); ++i) {
+        const std::uint64_t gap = static_cast<std::uint64_t>(instants[i]) - static_cast<std::uint64_t>(instants[i - 1]);
+        if (gap <= static_cast<std::uint64_t>(span)) return false;
     }
-    return last[0] + 2 * seconds_per_week <= first[1] || last[1] + 2 * seconds_per_week <= first[0];
+    return true;
+}
+
+// True when, in every kind of year, the two changes and the New Years lie two
+// weeks apart and more, even if each change may be `error` off: every change
+// is then weeks from the next, whichever year's rules apply (doc/DESIGN.md).
+// The years 2000 to 2027 hold all 14 kinds (leap or not, from each weekday).
+bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
+    for (std::int64_t year = 2000; rule.has_dst && year < 2028; ++year) {
+        std::vector<std::int64_t> instants = {days_from_civil(year, 1, 1) * seconds_per_day,
+                                              days_from_civil(year + 1, 1, 1) * seconds_per_day,
+                                              change_instant(rule.changes[0], year), change_instant(rule.changes[1], year)};
+        if (!far_apart(instants, 2 * seconds_per_week + 2 * error)) return false;
+    }
+    return true;
 }
 
 // Zone files (TZif) ------------------------------------------------------------------
@@ -132,24 +144,17 @@ std::int64_t big_endian(const std::string& bytes, std::size_t at, std::size_t si
     return size == 4 ? std::int64_t{static_cast<std::int32_t>(value)} : static_cast<std::int64_t>(value);
 }
 
-// True when, sorted, each instant lies more than zone_check_span after the one
-// before. Unsigned differences: a zone file may hold any 64-bit instants.
-bool far_apart(std::vector<std::int64_t>& instants) {
-    std::sort(instants.begin(), instants.end());
-    for (std::size_t i = 1; i < instants.size(); ++i) {
-        if (static_cast<std::uint64_t>(instants[i]) - static_cast<std::uint64_t>(instants[i - 1]) <= zone_check_span) {
-            return false;
-        }
-    }
-    return true;
-}
+// What one data block of a zone file holds for the check.
+struct Block {
+    std::vector<std::int64_t> instants;  // its transitions and leap records
+    std::int64_t last_transition = INT64_MIN;
+    bool has_leaps = false;
+};
 
-// Checks one header and its data block, times of time_size bytes, and moves
-// pos past them. True where the counts agree with each other and the file,
-// each list is in order, and every transition and leap record is more than
-// zone_check_span from the next. Sets last_transition where there is one.
-bool block_keeps_offsets(const std::string& bytes, std::size_t& pos, std::size_t time_size,
-                         std::int64_t& last_transition, bool& has_leaps) {
+// Reads one header and its data block, times of time_size bytes, and moves
+// pos past them. False where the counts disagree with each other or the file,
+// a record is out of range, or a list is out of order.
+bool read_block(const std::string& bytes, std::size_t& pos, std::size_t time_size, Block& block) {
     if (bytes.size() - pos < header_size || bytes.compare(pos, 5, bytes, 0, 5) != 0) return false;
     std::uint64_t count[count_kinds];
     for (int i = 0; i < count_kinds; ++i) {
@@ -171,7 +176,7 @@ bool block_keeps_offsets(const std::string& bytes, std::size_t& pos, std::size_t
         const unsigned char is_dst = bytes[at + 4], name_index = bytes[at + 5];
         if (is_dst > 1 || name_index >= count[name_bytes]) return false;
     }
-    std::vector<std::int64_t> instants;
+    std::vector<std::int64_t>& instants = block.instants;
     for (std::size_t i = 0; i < count[transitions]; ++i) {
         if (static_cast<unsigned char>(bytes[at_indexes + i]) >= count[types]) return false;
         instants.push_back(big_endian(bytes, at_transitions + i * time_size, time_size));
@@ -181,27 +186,26 @@ bool block_keeps_offsets(const std::string& bytes, std::size_t& pos, std::size_t
     }
     const auto leaps = instants.begin() + static_cast<std::ptrdiff_t>(count[transitions]);
     if (!std::is_sorted(instants.begin(), leaps) || !std::is_sorted(leaps, instants.end())) return false;
-    if (leaps != instants.begin()) last_transition = leaps[-1];
-    has_leaps = has_leaps || leaps != instants.end();
+    if (leaps != instants.begin()) block.last_transition = leaps[-1];
+    block.has_leaps = leaps != instants.end();
     pos = at_transitions + size;
-    return far_apart(instants);
+    return true;
 }
 
-// After the last transition the closing rule takes over: none of its changes
-// may follow that transition closely. A transition beyond any year a record
-// can have matters to none.
-bool rule_starts_clear(const RuleString& rule, std::int64_t last_transition) {
+// After the last transition the closing rule takes over: its changes in the
+// years around the junction join the block's instants. A transition beyond
+// any year a record can have matters to none.
+void add_junction(const RuleString& rule, Block& block) {
     constexpr std::int64_t far = std::int64_t{1} << 40;
-    if (!rule.has_dst || last_transition < -far || last_transition > far) return true;
+    if (!rule.has_dst || block.last_transition < -far || block.last_transition > far) return;
     int year, month, day;
-    civil_from_days(last_transition / seconds_per_day, year, month, day);
+    civil_from_days(floor_div(block.last_transition, seconds_per_day), year, month, day);
     for (std::int64_t y = year - 1; y <= year + 1; ++y) {
         for (const YearlyChange& change : rule.changes) {
-            const std::int64_t gap = change_instant(change, y) - last_transition;
-            if (gap > 0 && gap <= zone_check_span) return false;
+            const std::int64_t instant = change_instant(change, y);
+            if (instant > block.last_transition) block.instants.push_back(instant);
         }
     }
-    return true;
 }
 
 }  // namespace
@@ -211,23 +215,25 @@ bool zone_file_keeps_offsets(const std::string& bytes) {
         return false;
     }
     std::size_t pos = 0;
-    std::int64_t last[2] = {INT64_MIN, INT64_MIN};
-    bool has_leaps = false;
-    if (!block_keeps_offsets(bytes, pos, 4, last[0], has_leaps) ||
-        !block_keeps_offsets(bytes, pos, 8, last[1], has_leaps)) {
-        return false;
-    }
+    Block blocks[2];
+    if (!read_block(bytes, pos, 4, blocks[0]) || !read_block(bytes, pos, 8, blocks[1])) return false;
     // The closing rule, between line ends, ends the file. Empty, the last
     // transition's offset holds on; with leap records, only then, as no rule's
     // change is checked against them.
     const std::size_t rule_end = bytes.size() - 1;
     if (rule_end <= pos || bytes[pos] != '\n' || bytes[rule_end] != '\n') return false;
     const std::string text = bytes.substr(pos + 1, rule_end - pos - 1);
-    if (text.empty()) return true;
     RuleString rule;
-    return !has_leaps && text.find_first_of(std::string("\n\0", 2)) == std::string::npos &&
-           parse_rule_string(text.c_str(), rule) == Parsed::rule && changes_weeks_apart(rule, 0) &&
-           rule_starts_clear(rule, last[0]) && rule_starts_clear(rule, last[1]);
+    if (!text.empty() && (blocks[0].has_leaps || blocks[1].has_leaps ||
+                          text.find_first_of(std::string("\n\0", 2)) != std::string::npos ||
+                          parse_rule_string(text.c_str(), rule) != Parsed::rule || !changes_weeks_apart(rule, 0))) {
+        return false;
+    }
+    for (Block& block : blocks) {
+        add_junction(rule, block);
+        if (!far_apart(block.instants, zone_check_span)) return false;
+    }
+    return true;
 }
 
 bool tz_string_keeps_offsets(const char* tz) {
@@ -242,14 +248,10 @@ bool windows_zone_keeps_offsets(const platform::SystemZone& zone, bool runtime_c
     rule.has_dst = true;
     int i = 0;
     for (const platform::ZoneChange& date : {zone.daylight_start, zone.standard_start}) {
+        rule.changes[i] = {date.month, date.week, date.day_of_week,
+                           date.hour * seconds_per_hour + date.minute * seconds_per_minute + date.second, 0};
         // A year other than 0 gives one date for that year alone.
-        if (date.year != 0 || date.month < 1 || date.month > 12 || date.week < 1 || date.week > 5 ||
-            date.day_of_week < 0 || date.day_of_week > 6 || date.hour < 0 || date.hour > 23 || date.minute < 0 ||
-            date.minute > 59 || date.second < 0 || date.second > 59) {
-            return false;
-        }
-        rule.changes[i++] = {date.month, date.week, date.day_of_week,
-                             date.hour * seconds_per_hour + date.minute * 60 + date.second, 0};
+        if (date.year != 0 || !in_range(rule.changes[i++], seconds_per_day)) return false;
     }
     // The C runtime finds the day with a calendar of its own, which may put it
     // a week off; with the zone's offset (under a day), eight days cover it.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "test_support.h"
@@ -92,6 +93,55 @@ TEST(ZoneRules, ZoneFiles) {
     };
     for (const auto& c : cases) EXPECT_EQ(tsconv::zone_file_keeps_offsets(c.bytes), c.keeps) << c.name;
 }
+
+#ifndef _WIN32
+// The first change of a rule string in a year, as the C library applies it:
+// found by bisection on its breakdown, not by the check's calendar.
+long long first_change(const char* rule, int year) {
+    tsconv_test::set_time_zone(rule);
+    const auto daylight = [](long long t) {
+        const time_t at = static_cast<time_t>(t);
+        std::tm tm;
+        localtime_r(&at, &tm);
+        return tm.tm_isdst;
+    };
+    std::tm new_year{};
+    new_year.tm_year = year - 1900;
+    new_year.tm_mday = 1;
+    long long low = timegm(&new_year), high = low + 200 * 86400LL;
+    const int at_new_year = daylight(low);
+    if (daylight(high) == at_new_year) return 0;  // none
+    while (high - low > 1) (daylight((low + high) / 2) == at_new_year ? low : high) = (low + high) / 2;
+    return high;
+}
+
+TEST(ZoneRules, ClosingRuleJustAfterTheLastTransition) {
+    // The rule's first change after the last transition, in years where the
+    // day is found by the week-5, leap-year or weekday arithmetic: ten
+    // minutes after the transition it is refused, twenty minutes after it not.
+    // (glibc applies no rule's change before 1970.)
+    const struct {
+        const char* rule;
+        int year;
+    } cases[] = {
+        {"AAA0BBB,M3.5.0,M10.5.0", 2021},  // four Sundays in March
+        {"AAA0BBB,M3.5.0,M10.5.0", 2026},  // five
+        {"AAA0BBB,M2.5.2,M10.5.0", 2000},  // 29 February
+        {"AAA0BBB,M2.5.1,M10.5.0", 2100},  // no 29 February
+        {"AAA0BBB,M2.5.4,M10.5.0", 2099},
+        {"AAA0BBB,M1.3.0,M10.5.0", 2100},
+        {"AAA0BBB,M1.3.6,M10.5.0", 2038},
+    };
+    for (const auto& c : cases) {
+        const long long change = first_change(c.rule, c.year);
+        ASSERT_NE(change, 0) << "no change in " << c.year;
+        EXPECT_FALSE(tsconv::zone_file_keeps_offsets(zone_file_bytes({{change - 600}, {}, c.rule})))
+            << c.rule << " " << c.year;
+        EXPECT_TRUE(tsconv::zone_file_keeps_offsets(zone_file_bytes({{change - 1200}, {}, c.rule})))
+            << c.rule << " " << c.year;
+    }
+}
+#endif
 
 TEST(ZoneRules, RealZoneFiles) {
     for (const char* zone : {"Europe/Berlin", "right/Europe/Berlin", "America/New_York", "Australia/Sydney",
