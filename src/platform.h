@@ -97,4 +97,11 @@ bool truncate_file(std::FILE* file, std::uint64_t size);
 // character device such as /dev/null is not refused.
 bool is_same_file(std::FILE* source, const PathChar* target_path);
 
+// The converter reads and writes whole blocks of its own; the stream's buffer
+// would only add a copy.
+inline std::FILE* unbuffered(std::FILE* file) {
+    if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
 }  // namespace tsconv::platform

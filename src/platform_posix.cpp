@@ -14,17 +14,6 @@
 
 namespace tsconv::platform {
 
-namespace {
-
-// The converter reads and writes whole blocks of its own; the stream's buffer
-// would only add a copy.
-std::FILE* unbuffered(std::FILE* file) {
-    if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-    return file;
-}
-
-}  // namespace
-
 bool prepare_process() {
     for (int descriptor = 0; descriptor <= 2; ++descriptor) {
         if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;

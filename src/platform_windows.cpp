@@ -13,17 +13,6 @@
 
 namespace tsconv::platform {
 
-namespace {
-
-// The converter reads and writes whole blocks of its own; the stream's buffer
-// would only add a copy.
-std::FILE* unbuffered(std::FILE* file) {
-    if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-    return file;
-}
-
-}  // namespace
-
 // The C runtime keeps descriptors 0 to 2 for the standard streams even where
 // they have no handle, so no file gets one; and Windows has neither SIGPIPE
 // nor file-size limits.
