@@ -70,7 +70,6 @@ void pass_over_byte_order_mark(SourceStream& stream) {
     if (stream.end - stream.begin >= 3 && std::memcmp(stream.buffer.data() + stream.begin, mark, 3) == 0) {
         stream.begin += 3;
     }
-    stream.start_checked = true;
 }
 
 }  // namespace
@@ -80,11 +79,11 @@ void open_source_stream(SourceStream& stream, std::FILE* file) {
     stream.buffer.assign(io_block_size + 1 + line_read_ahead, '\0');
     stream.buffer[0] = '\n';
     stream.begin = stream.end = 0;
-    stream.at_end = stream.read_failed = stream.start_checked = false;
+    stream.at_end = stream.read_failed = false;
+    pass_over_byte_order_mark(stream);
 }
 
 const char* read_source_line(SourceStream& stream) {
-    if (!stream.start_checked) pass_over_byte_order_mark(stream);
     for (;;) {
         char* const text = stream.buffer.data() + stream.begin;
         const std::size_t unread = stream.end - stream.begin;

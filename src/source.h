@@ -20,9 +20,9 @@ struct SourceStream {
     std::size_t end = 0;
     bool at_end = false;       // nothing more to read from the file
     bool read_failed = false;  // the file reported a read error
-    bool start_checked = false;
 };
 
+// Starts reading the file. A UTF-8 byte order mark at its very start is passed over.
 void open_source_stream(SourceStream& stream, std::FILE* file);
 
 // The decoded part of the next physical line, where it lies in the block, as
@@ -30,7 +30,7 @@ void open_source_stream(SourceStream& stream, std::FILE* file);
 // max_decoded_length, one put there in place of its next character) and
 // followed by line_read_ahead readable characters. Valid until the next read.
 // nullptr when no line is left or a read failed (then stream.read_failed is
-// set). A UTF-8 byte order mark at the very start of the source is passed over.
+// set).
 const char* read_source_line(SourceStream& stream);
 
 }  // namespace tsconv
