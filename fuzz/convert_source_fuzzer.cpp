@@ -218,18 +218,6 @@ void check_across_block_boundary(std::string_view source, const Outcome& outcome
     }
 }
 
-// Decoding each line where it lies in the read block gives what reading the
-// line, then decoding it gives.
-void check_reading_and_decoding(std::string_view source) {
-    std::FILE* const general = open_source(source);
-    std::FILE* const fused = open_source(source);
-    if (tsconv_test::first_line_decoded_differently(general, fused) != 0) {
-        fail("decoding a line where it lies differs from reading, then decoding it");
-    }
-    std::fclose(general);
-    std::fclose(fused);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -248,6 +236,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 0) check_read_failure(source, size / 2, check);
     check_write_failure(source, outcome);
     check_across_block_boundary(source, outcome, check);
-    check_reading_and_decoding(source);
+    check_reader(source);
     return 0;
 }

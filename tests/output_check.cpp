@@ -1,5 +1,7 @@
 #include "output_check.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -174,36 +176,108 @@ bool texts_match_values(const tsconv::SourceRecord& record) {
 
 namespace {
 
-bool same_text(const tsconv::ValueText& a, const tsconv::ValueText& b) {
-    return std::string_view(a.text, a.length) == std::string_view(b.text, b.length);
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source, bool read_fails) {
+    tsconv::SourceStream stream;
+    tsconv::open_source_stream(stream, file);
+    tsconv::SourceRecord record;
+    double expected[4] = {0, 0, 0, 0};
+    std::string problem;
+    std::size_t line_number = 0;
+    for_each_decoded_part(source, [&](std::string_view part) {
+        if (!problem.empty()) return;
+        const std::string at = "line " + std::to_string(++line_number) + ": ";
+        const char* const line = tsconv::read_source_line(stream);
+        if (line == nullptr) {
+            problem = at + "not read";
+            return;
+        }
+        std::size_t length = 0;
+        while (line[length] != '\n') ++length;
+        const int count = tsconv::decode_source_line(line, record);
+        const double got[4] = {record.serial_date, record.PV, record.wSP, record.wOP};
+        if (std::string_view(line, length) != part.substr(0, part.find('\n'))) {
+            problem = at + "read as " + std::string(line, length);
+        } else if (count != reference_decode(part, expected)) {
+            problem = at + "decoded " + std::to_string(count) + " values";
+        } else if (!same_bits(got[0], expected[0]) || !same_bits(got[1], expected[1]) ||
+                   !same_bits(got[2], expected[2]) || !same_bits(got[3], expected[3])) {
+            problem = at + "decoded other values";
+        } else if (!texts_match_values(record)) {
+            problem = at + "a value text unlike its value";
+        }
+    });
+    if (!problem.empty()) return problem;
+    if (tsconv::read_source_line(stream) != nullptr) return "a line more than the model has";
+    return stream.read_failed == read_fails ? "" : "read failure not reported as it happened";
 }
 
-// The same bits in every value, the same texts.
-bool same_record(const tsconv::SourceRecord& a, const tsconv::SourceRecord& b) {
-    return std::memcmp(&a.serial_date, &b.serial_date, sizeof(double)) == 0 &&
-           std::memcmp(&a.PV, &b.PV, sizeof(double)) == 0 && std::memcmp(&a.wSP, &b.wSP, sizeof(double)) == 0 &&
-           std::memcmp(&a.wOP, &b.wOP, sizeof(double)) == 0 && same_text(a.PV_text, b.PV_text) &&
-           same_text(a.wSP_text, b.wSP_text) && same_text(a.wOP_text, b.wOP_text);
+std::string random_source_line(std::mt19937& random) {
+    auto digits = [&](unsigned n) {
+        std::string s;
+        for (unsigned i = 0; i < n; ++i) s += static_cast<char>('0' + random() % 10);
+        return s;
+    };
+    // Every sign, separator, exponent and length around the limits of the
+    // fast step and of the texts taken from the digits.
+    auto any_number = [&] {
+        std::string number = random() % 3 != 0 ? "" : random() % 2 ? "-" : "+";
+        if (random() % 8 == 0) number.insert(0, random() % 2 ? " " : "\t\v\f\r");
+        number += digits(random() % 20);
+        if (random() % 2) number += random() % 2 ? ',' : '.';
+        number += digits(random() % 20 + (number.empty() ? 1 : 0));
+        if (random() % 3 == 0) {
+            number += random() % 2 ? 'e' : 'E';
+            if (random() % 2) number += random() % 2 ? '-' : '+';
+            number += std::to_string(random() % 400);
+        }
+        return number;
+    };
+    auto short_decimal = [&] {
+        std::string value = random() % 3 == 0 ? "-" : "";
+        value += digits(random() % 10);
+        if (random() % 4 != 0) value += random() % 2 ? ',' : '.';
+        return value + digits(random() % 9);
+    };
+    const std::string junk[] = {"x", "", "-", "+", " ", "e5", "inf", "05", "63,20,1", std::string("7\0", 2),
+                                "5e", "1e99999999999", "0x10", "\xEF\xBB\xBF" "1"};
+    std::string line = random() % 2 ? any_number() : "45011," + digits(10);
+    const unsigned fields = random() % 8 == 0 ? random() % 5 : 3;
+    for (unsigned i = 0; i < fields; ++i) {
+        line += random() % 32 == 0 ? " ;" : ";";
+        const unsigned kind = random() % 16;
+        line += kind == 0 ? junk[random() % 14] : kind < 6 ? any_number() : short_decimal();
+    }
+    return line;
+}
+
+#ifdef __GLIBC__
+namespace {
+
+ssize_t read_failing(void* cookie, char* buffer, std::size_t size) {
+    FailingSource& source = *static_cast<FailingSource*>(cookie);
+    if (source.position == source.data.size()) return 0;  // the end, read whole
+    if (source.position >= source.limit) {
+        errno = EIO;
+        return -1;
+    }
+    const std::size_t n = std::min(size, source.limit - source.position);
+    std::memcpy(buffer, source.data.data() + source.position, n);
+    source.position += n;
+    return static_cast<ssize_t>(n);
 }
 
 }  // namespace
 
-std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file) {
-    tsconv::SourceStream general, fused;
-    tsconv::open_source_stream(general, general_file);
-    tsconv::open_source_stream(fused, fused_file);
-    tsconv::SourceRecord general_record, fused_record;
-    for (std::size_t line_number = 1;; ++line_number) {
-        tsconv::SourceLine line;
-        const int expected =
-            tsconv::read_source_line(general, line) ? tsconv::decode_source_line(line.text, line.length, general_record) : -1;
-        if (tsconv::read_and_decode_source_line(fused, fused_record) != expected ||
-            !same_record(fused_record, general_record)) {
-            return line_number;
-        }
-        if (expected < 0) return 0;
-    }
+std::FILE* open_failing_source(FailingSource& source) {
+    cookie_io_functions_t functions{};
+    functions.read = read_failing;
+    return fopencookie(&source, "rb", functions);
 }
+#endif
 
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings) {
     ConversionCheck check;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,10 +87,28 @@ int reference_decode(std::string_view line, double values[4]);
 // value formatted.
 bool texts_match_values(const tsconv::SourceRecord& record);
 
-// Reads two streams over one source to the end, the one a line at a time and
-// then decoding it, the other decoding each line where it lies in the read
-// block. The first line (from 1) where the two differ in what they supply or
-// in the record, 0 when none does.
-std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file);
+// Reads the file with the source reader, decoding each line onto one record,
+// and checks every line against the model above: the reader hands out the
+// decoded part that for_each_decoded_part gives, and decoding it gives what
+// reference_decode gives (values, their signs, the fields kept) with texts
+// that match. `source` is what the file holds; where a read fails
+// (read_fails), what it holds up to the last line end before the failure.
+// Empty when everything holds, else the first difference.
+std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source, bool read_fails);
+
+// A line of every form the tests know, without its line end: numbers with
+// and without signs, white space, points and exponents, short decimals as a
+// log has them, too few or too many fields, junk, NUL.
+std::string random_source_line(std::mt19937& random);
+
+#ifdef __GLIBC__
+// A source that reads `data` and fails with EIO once `limit` bytes are read.
+struct FailingSource {
+    std::string_view data;
+    std::size_t limit = 0;
+    std::size_t position = 0;
+};
+std::FILE* open_failing_source(FailingSource& source);
+#endif
 
 }  // namespace tsconv_test
