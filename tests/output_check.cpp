@@ -180,7 +180,20 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 
 }  // namespace
 
-std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source, bool read_fails) {
+std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
+                                     double expected[4]) {
+    const int expected_count = reference_decode(line, expected);
+    const double got[4] = {record.serial_date, record.PV, record.wSP, record.wOP};
+    for (int field = 0; field < 4; ++field) {
+        if (!same_bits(got[field], expected[field])) return "field " + std::to_string(field) + " differs";
+    }
+    if (count != expected_count) return std::to_string(count) + " values";
+    return texts_match_values(record) ? "" : "a value text unlike its value";
+}
+
+std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source, std::size_t failing_at) {
+    const bool fails = failing_at < source.size();
+    if (fails) source = source.substr(0, source.substr(0, failing_at).rfind('\n') + 1);
     tsconv::SourceStream stream;
     tsconv::open_source_stream(stream, file);
     tsconv::SourceRecord record;
@@ -197,22 +210,17 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
         }
         std::size_t length = 0;
         while (line[length] != '\n') ++length;
-        const int count = tsconv::decode_source_line(line, record);
-        const double got[4] = {record.serial_date, record.PV, record.wSP, record.wOP};
         if (std::string_view(line, length) != part.substr(0, part.find('\n'))) {
             problem = at + "read as " + std::string(line, length);
-        } else if (count != reference_decode(part, expected)) {
-            problem = at + "decoded " + std::to_string(count) + " values";
-        } else if (!same_bits(got[0], expected[0]) || !same_bits(got[1], expected[1]) ||
-                   !same_bits(got[2], expected[2]) || !same_bits(got[3], expected[3])) {
-            problem = at + "decoded other values";
-        } else if (!texts_match_values(record)) {
-            problem = at + "a value text unlike its value";
+        } else {
+            const int count = tsconv::decode_source_line(line, record);
+            const std::string decoded = decoded_unlike_the_model(count, record, part, expected);
+            if (!decoded.empty()) problem = at + decoded;
         }
     });
     if (!problem.empty()) return problem;
     if (tsconv::read_source_line(stream) != nullptr) return "a line more than the model has";
-    return stream.read_failed == read_fails ? "" : "read failure not reported as it happened";
+    return stream.read_failed == fails ? "" : "a read failure not reported as it happened";
 }
 
 std::string random_source_line(std::mt19937& random) {
@@ -257,25 +265,34 @@ std::string random_source_line(std::mt19937& random) {
 #ifdef __GLIBC__
 namespace {
 
-ssize_t read_failing(void* cookie, char* buffer, std::size_t size) {
-    FailingSource& source = *static_cast<FailingSource*>(cookie);
-    if (source.position == source.data.size()) return 0;  // the end, read whole
-    if (source.position >= source.limit) {
+ssize_t read_memory(void* cookie, char* buffer, std::size_t size) {
+    MemoryFile& memory = *static_cast<MemoryFile*>(cookie);
+    if (memory.position == memory.data.size()) return 0;  // the end, read whole
+    if (memory.position >= memory.limit) {
         errno = EIO;
         return -1;
     }
-    const std::size_t n = std::min(size, source.limit - source.position);
-    std::memcpy(buffer, source.data.data() + source.position, n);
-    source.position += n;
+    const std::size_t n = std::min({size, memory.limit - memory.position, memory.data.size() - memory.position});
+    std::memcpy(buffer, memory.data.data() + memory.position, n);
+    memory.position += n;
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t write_memory(void* cookie, const char* buffer, std::size_t size) {
+    MemoryFile& memory = *static_cast<MemoryFile*>(cookie);
+    const std::size_t n = std::min(size, memory.room - memory.written.size());
+    if (n == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    memory.written.append(buffer, n);
     return static_cast<ssize_t>(n);
 }
 
 }  // namespace
 
-std::FILE* open_failing_source(FailingSource& source) {
-    cookie_io_functions_t functions{};
-    functions.read = read_failing;
-    return fopencookie(&source, "rb", functions);
+std::FILE* open_memory_file(MemoryFile& memory, const char* mode) {
+    return fopencookie(&memory, mode, cookie_io_functions_t{read_memory, write_memory, nullptr, nullptr});
 }
 #endif
 

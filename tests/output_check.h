@@ -87,14 +87,21 @@ int reference_decode(std::string_view line, double values[4]);
 // value formatted.
 bool texts_match_values(const tsconv::SourceRecord& record);
 
-// Reads the file with the source reader, decoding each line onto one record,
-// and checks every line against the model above: the reader hands out the
-// decoded part that for_each_decoded_part gives, and decoding it gives what
-// reference_decode gives (values, their signs, the fields kept) with texts
-// that match. `source` is what the file holds; where a read fails
-// (read_fails), what it holds up to the last line end before the failure.
-// Empty when everything holds, else the first difference.
-std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source, bool read_fails);
+// Empty when the record after decoding a line is what reference_decode
+// gives: the values and their signs, kept in `expected` from line to line, a
+// count the same as the decoder's, and each value's text its value formatted.
+// Else what differs.
+std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
+                                     double expected[4]);
+
+// Reads the file, which holds `source` and fails reading at `failing_at`
+// where that lies within it, with the source reader, decoding each line onto
+// one record. Empty when every line holds to the model: the reader hands out
+// the decoded parts for_each_decoded_part gives of the lines whose end came
+// before any failure, decoded as decoded_unlike_the_model wants, and reports
+// a failure where there was one. Else the first difference.
+std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source,
+                                             std::size_t failing_at = std::string_view::npos);
 
 // A line of every form the tests know, without its line end: numbers with
 // and without signs, white space, points and exponents, short decimals as a
@@ -102,13 +109,23 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
 std::string random_source_line(std::mt19937& random);
 
 #ifdef __GLIBC__
-// A source that reads `data` and fails with EIO once `limit` bytes are read.
-struct FailingSource {
+// A stream over memory. Reading gives `data` and fails with EIO once `limit`
+// bytes are read; writing keeps what is written and fails with ENOSPC once
+// `room` bytes are written.
+struct MemoryFile {
     std::string_view data;
-    std::size_t limit = 0;
+    std::size_t limit = std::string_view::npos;
+    std::string written;
+    std::size_t room = std::string_view::npos;
     std::size_t position = 0;
 };
-std::FILE* open_failing_source(FailingSource& source);
+std::FILE* open_memory_file(MemoryFile& memory, const char* mode);
+inline MemoryFile memory_source(std::string_view data, std::size_t limit) {
+    MemoryFile memory;
+    memory.data = data;
+    memory.limit = limit;
+    return memory;
+}
 #endif
 
 }  // namespace tsconv_test
