@@ -1,5 +1,5 @@
 // Reading the source: physical lines out of large blocks of the file, each
-// handed out where it lies in the block, so that it is decoded there.
+// handed out where it lies in the block, to be decoded there.
 
 #include "source.h"
 
@@ -37,21 +37,19 @@ bool refill(SourceStream& stream) {
     return read_block(stream, unread);
 }
 
-// Ends the decoded part of a line longer than that with a line end, in place
-// of a character of the line that nothing reads again.
+// Ends the decoded part of a long line, in place of a character nothing reads again.
 char* long_line(char* text) {
     text[max_decoded_length] = '\n';
     return text;
 }
 
-// A line longer than its decoded part, without its end in the block: the
-// decoded part goes to the front of the block, the rest of the line is read
-// behind it and passed over. nullptr when reading failed before the line's
-// end; a line whose end arrived with the failing read is whole.
+// A long line whose end is not in the block: its decoded part goes to the
+// front, the rest is read behind it and passed over. nullptr when reading
+// failed before the line's end.
 const char* read_long_line(SourceStream& stream) {
     char* const data = stream.buffer.data();
     std::memmove(data, data + stream.begin, max_decoded_length);
-    stream.begin = stream.end = max_decoded_length;
+    stream.end = max_decoded_length;
     while (read_block(stream, max_decoded_length)) {
         const void* found = std::memchr(data + max_decoded_length, '\n', stream.end - max_decoded_length);
         if (found != nullptr) {
@@ -63,24 +61,14 @@ const char* read_long_line(SourceStream& stream) {
     return stream.read_failed ? nullptr : long_line(data);
 }
 
-void pass_over_byte_order_mark(SourceStream& stream) {
-    while (stream.end - stream.begin < 3 && refill(stream)) {
-    }
-    static const char mark[] = {'\xEF', '\xBB', '\xBF'};
-    if (stream.end - stream.begin >= 3 && std::memcmp(stream.buffer.data() + stream.begin, mark, 3) == 0) {
-        stream.begin += 3;
-    }
-}
-
 }  // namespace
 
 void open_source_stream(SourceStream& stream, std::FILE* file) {
+    stream = SourceStream{};
     stream.file = file;
     stream.buffer.assign(io_block_size + 1 + line_read_ahead, '\0');
-    stream.buffer[0] = '\n';
-    stream.begin = stream.end = 0;
-    stream.at_end = stream.read_failed = false;
-    pass_over_byte_order_mark(stream);
+    read_block(stream, 0);  // all of a block, or all there is
+    if (stream.end >= 3 && std::memcmp(stream.buffer.data(), "\xEF\xBB\xBF", 3) == 0) stream.begin = 3;
 }
 
 const char* read_source_line(SourceStream& stream) {
@@ -96,8 +84,7 @@ const char* read_source_line(SourceStream& stream) {
         if (unread >= max_decoded_length) return read_long_line(stream);
         if (!refill(stream)) {
             if (stream.read_failed || stream.begin == stream.end) return nullptr;
-            // The last line has no line end: the one after the data serves.
-            const char* const last = stream.buffer.data() + stream.begin;
+            const char* const last = stream.buffer.data() + stream.begin;  // without a line end of its own
             stream.begin = stream.end;
             return last;
         }

@@ -18,8 +18,7 @@ static_assert(sizeof(std::uint64_t) == 1 + line_read_ahead, "a word read at a li
 
 namespace {
 
-// White space before a number, as the C locale's isspace knows it, less the
-// line end: decoding stops at the first line end it meets.
+// White space as the C locale's isspace knows it, less the line end, which ends decoding.
 bool is_space_within_line(char c) { return c == ' ' || c == '\t' || (c >= '\v' && c <= '\r'); }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -64,7 +63,7 @@ const char* scan_digits(const char* p, std::uint64_t& mantissa) {
     return p;
 }
 
-// The same for a long run of digits, eight at a time while eight follow.
+// The same for the decimals of a serial date, mostly ten or more: eight at a time while eight follow.
 const char* scan_many_digits(const char* p, std::uint64_t& mantissa) {
     for (std::uint64_t values; all_digits(values = digit_values(p)); p += 8) {
         mantissa = mantissa * 100000000 + eight_digits_value(values);
@@ -72,8 +71,7 @@ const char* scan_many_digits(const char* p, std::uint64_t& mantissa) {
     return scan_digits(p, mantissa);
 }
 
-// The integer digits of a serial date, the first digits of a number: every
-// date from 1927 to 2173 has five, taken as one word.
+// The integer digits of a serial date: every date from 1927 to 2173 has five, taken as one word.
 const char* scan_date_digits(const char* p, std::uint64_t& mantissa) {
     const std::uint64_t values = digit_values(p);
     if (!five_digits_end(values)) return scan_digits(p, mantissa);
@@ -81,8 +79,7 @@ const char* scan_date_digits(const char* p, std::uint64_t& mantissa) {
     return p + 5;
 }
 
-// A number as scanned, not yet a double: mantissa * 10^exponent, negative
-// where a "-" stood before it.
+// A number as scanned: mantissa * 10^exponent, negative where a "-" stood before it.
 struct ScannedNumber {
     bool negative = false;
     bool bare = false;           // no white space or "+" before it, no exponent after it
@@ -95,55 +92,27 @@ struct ScannedNumber {
     const char* end = nullptr;              // just after it
 };
 
-// What may stand before the digits of a number.
-struct Lead {
-    const char* next;  // the character after it
-    bool negative;     // a "-"
-    bool bare;         // nothing, or a "-" alone
-};
-
-// Passes over white space and a sign at p. Few numbers have either: kept
-// apart, the common path of the scan is the shorter.
-[[gnu::cold]] Lead pass_over_lead(const char* p) {
-    const char* const start = p;
+// White space before a number is rare: passed over apart from the common path.
+[[gnu::cold]] const char* pass_over_space(const char* p) {
     while (is_space_within_line(*p)) ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    return {p, negative, p == start + negative};
+    return p;
 }
 
-// A written exponent is counted up to this and no further, which changes no
-// value: see doc/DESIGN.md, "Exponent limit".
+// A written exponent is counted up to this, which changes no value: see doc/DESIGN.md, "Exponent limit".
 constexpr int exponent_limit = 100000;
 
-// Adds a written exponent at p, where digits follow its "e" and sign, to the
-// number; returns the character after it, or p where there is none.
-const char* scan_exponent(const char* p, ScannedNumber& number) {
-    const char* q = p + 1;
-    const bool negative = *q == '-';
-    if (*q == '+' || *q == '-') ++q;
-    if (!is_digit(*q)) return p;
-    int written = 0;
-    for (; is_digit(*q); ++q) {
-        if (written < exponent_limit) written = written * 10 + (*q - '0');
-    }
-    number.exponent += negative ? -written : written;
-    number.bare = false;
-    return q;
-}
-
-// Scans one number at p: white space, a sign, digits with at most one
-// decimal point ("," or ".") and at least one digit, and an exponent. False
-// when no number starts at p. Every part stops at a line end, so nothing
-// after it decides what is scanned: see doc/DESIGN.md, "Decoding in place".
+// Scans one number at p: white space, a sign, digits with at most one point ("," or ".") and at
+// least one digit, and an exponent where digits follow its "e" and sign. False when there is none.
+// Nothing after a line end decides what is scanned: see doc/DESIGN.md, "Decoding in place".
 inline bool scan_number(const char* p, ScannedNumber& number, bool serial_date) {
     number.negative = false;
     number.bare = true;
     if (static_cast<unsigned char>(*p) <= '-') {  // neither a digit nor a point
-        const Lead lead = pass_over_lead(p);
-        number.negative = lead.negative;
-        number.bare = lead.bare;
-        p = lead.next;
+        const char* const start = p;
+        p = pass_over_space(p);
+        number.negative = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        number.bare = p == start + number.negative;  // nothing, or a "-" alone
     }
     number.integer_digits = p;
     p = serial_date ? scan_date_digits(p, number.mantissa) : scan_digits(p, number.mantissa);
@@ -151,54 +120,56 @@ inline bool scan_number(const char* p, ScannedNumber& number, bool serial_date) 
     number.fraction_digits = p;  // no point: no decimals are read from here
     if (*p == '.' || *p == ',') {
         number.fraction_digits = ++p;
-        // Most serial dates have ten or more decimals.
         p = serial_date ? scan_many_digits(p, number.mantissa) : scan_digits(p, number.mantissa);
         number.fraction_length = static_cast<int>(p - number.fraction_digits);
     }
     if (number.integer_length + number.fraction_length == 0) return false;
     number.exponent = -number.fraction_length;
-    if (*p == 'e' || *p == 'E') p = scan_exponent(p, number);
+    const char* q = p + 1;  // an "e", an optional sign, then digits
+    if ((*p == 'e' || *p == 'E') && is_digit(q[*q == '+' || *q == '-'])) {
+        const bool negative = *q == '-';
+        q += *q == '+' || *q == '-';
+        int written = 0;
+        for (; is_digit(*q); ++q) {
+            if (written < exponent_limit) written = written * 10 + (*q - '0');
+        }
+        number.exponent += negative ? -written : written;
+        number.bare = false;
+        p = q;
+    }
     number.end = p;
     return true;
 }
 
-// Powers of ten that a double holds exactly.
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// True when the fast step gives the correctly rounded magnitude: see
-// doc/DESIGN.md, "The fast step".
+// True when the fast step, an exact integer divided by an exact power of ten, gives the
+// correctly rounded magnitude: see doc/DESIGN.md, "The fast step".
 bool fits_fast_step(const ScannedNumber& number) {
     return number.integer_length + number.fraction_length <= 19 && number.mantissa <= (std::uint64_t{1} << 53) &&
            number.exponent >= -22 && number.exponent <= 0;
 }
 
-// An exact integer divided by an exact power of ten.
 double magnitude_fast(const ScannedNumber& number) {
     return static_cast<double>(static_cast<std::int64_t>(number.mantissa)) / exact_powers_of_ten[-number.exponent];
 }
 
-// The slow step, for any other number: the library's correctly rounded
-// conversion of its text from its first digit or point, and for what that
-// reports as out of range, infinity or zero. Kept out of line and given no
-// address of a scanned number, so that those of the common numbers stay in
-// registers.
+// Any other number: the library's correctly rounded conversion of its text, and for what that
+// reports as out of range, infinity or zero. Out of line, and given no address of a scanned
+// number, so that those of the common numbers stay in registers.
 [[gnu::noinline]] double magnitude_the_long_way(const char* digits, const char* end, int digit_count, int exponent) {
-    char text[max_decoded_length];  // the number with "." as its decimal point
+    char text[max_decoded_length];  // with "." as its decimal point
     const std::size_t length = static_cast<std::size_t>(end - digits);
-    std::memcpy(text, digits, length);
-    std::replace(text, text + length, ',', '.');
+    std::replace_copy(digits, end, text, ',', '.');
     double magnitude;
     if (std::from_chars(text, text + length, magnitude).ec != std::errc::result_out_of_range) return magnitude;
-    // Beyond the largest double or below half the smallest one: which of the
-    // two, the significant digits and the exponent tell.
+    // Beyond the largest double or below half the smallest one: the significant digits tell which.
     int leading_zeros = 0;
     for (const char* p = text; leading_zeros < digit_count && (*p == '0' || *p == '.'); ++p) {
         if (*p == '0') ++leading_zeros;
     }
-    const int significant_digits = digit_count - leading_zeros;
-    const bool huge = significant_digits != 0 && significant_digits + exponent > 0;
+    const bool huge = digit_count > leading_zeros && digit_count - leading_zeros + exponent > 0;
     return huge ? std::numeric_limits<double>::infinity() : 0.0;
 }
 
@@ -210,14 +181,14 @@ inline double number_value(const ScannedNumber& number) {
                                                     number.integer_length + number.fraction_length, number.exponent));
 }
 
-// A bare decimal of at most eight integer digits and six decimals shows as
-// its own digits: see doc/DESIGN.md, "Value texts". It fits the fast step.
+// A bare decimal of at most eight integer digits and six decimals shows as its own digits, and
+// fits the fast step: see doc/DESIGN.md, "Value texts".
 bool is_short_decimal(const ScannedNumber& number) {
     return number.bare && number.integer_length <= 8 && number.fraction_length <= 6;
 }
 
-// The text of a short decimal, padded with zeros to six decimals. A leading
-// zero other than a lone "0" is not shown, so such a number gets no text.
+// The text of a short decimal, with zeros to six decimals. A leading zero other than a lone "0"
+// is not shown, so such a number gets no text.
 void take_value_text(const ScannedNumber& number, ValueText& shown) {
     if (number.integer_length > 1 && number.integer_digits[0] == '0') {
         shown.length = 0;
@@ -233,15 +204,13 @@ void take_value_text(const ScannedNumber& number, ValueText& shown) {
         t += number.integer_length;
     }
     *t = '.';
-    // The decimals read, then zeros.
     const std::uint64_t decimals_read = (std::uint64_t{1} << (8 * number.fraction_length)) - 1;
     store_word(t + 1, (load_word(number.fraction_digits) & decimals_read) | (each_character('0') & ~decimals_read));
     shown.length = static_cast<unsigned char>(t + 7 - shown.text);
 }
 
-// Stores a value, and its text where it is a short decimal. A text goes with
-// the bits of its double: where they are those the value already has, as a
-// setpoint's mostly are from line to line, so is the text.
+// Stores a value, and its text where it is a short decimal. A text goes with the bits of its
+// double: where they are those the value has, as a setpoint's mostly are, so is the text.
 inline void store_value(const ScannedNumber& number, double& value, ValueText& shown) {
     if (!is_short_decimal(number)) {
         value = number_value(number);
@@ -260,20 +229,15 @@ inline void store_value(const ScannedNumber& number, double& value, ValueText& s
 
 }  // namespace
 
-// The loop unrolled: the serial date takes its own path through the scan,
-// and each value is reached without an index.
+// Unrolled: the serial date takes its own path through the scan, each value is reached without an index.
 int decode_source_line(const char* line, SourceRecord& record) {
     double* const values[] = {&record.serial_date, &record.PV, &record.wSP, &record.wOP};
     ValueText* const texts[] = {nullptr, &record.PV_text, &record.wSP_text, &record.wOP_text};
     const char* p = line;
 #pragma GCC unroll 4
     for (int field = 0; field < 4; ++field) {
-        if (field > 0) {
-            if (*p != ';') return field;
-            ++p;
-        }
         ScannedNumber number;
-        if (!scan_number(p, number, field == 0)) return field;
+        if ((field > 0 && *p++ != ';') || !scan_number(p, number, field == 0)) return field;
         if (field == 0) {
             *values[field] = number_value(number);  // a serial date has no text
         } else {
@@ -289,7 +253,7 @@ int decode_source_line(const char* text, std::size_t length, SourceRecord& recor
     char line[max_decoded_length + 1 + line_read_ahead];
     std::memcpy(line, text, length);
     if (length != 0 && line[length - 1] == '\n') --length;
-    std::replace(line, line + length, '\n', ' ');
+    std::replace(line, line + length, '\n', ' ');  // white space to a number, as spaces are
     std::memset(line + length, '\n', 1 + line_read_ahead);
     return decode_source_line(line, record);
 }
