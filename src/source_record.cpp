@@ -18,42 +18,21 @@ static_assert(sizeof(std::uint64_t) == 1 + line_read_ahead, "a word read at a li
 
 namespace {
 
-// White space as the C locale's isspace knows it, less the line end, which ends decoding.
-bool is_space_within_line(char c) { return c == ' ' || c == '\t' || (c >= '\v' && c <= '\r'); }
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 std::uint64_t load_word(const char* p) {
     std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
+    return *static_cast<std::uint64_t*>(std::memcpy(&word, p, sizeof word));
 }
 
 void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
 
-// The same byte in each of the eight characters of a word.
 constexpr std::uint64_t each_character(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
 
 // The high bit of each character that was no digit, and maybe of those after it.
 std::uint64_t non_digits(std::uint64_t values) {
     return (values | (values + each_character(0x80 - 10))) & each_character(0x80);
 }
-
-}  // namespace
-
-std::uint64_t digit_values(const char* eight_characters) { return load_word(eight_characters) - each_character('0'); }
-
-bool all_digits(std::uint64_t values) { return non_digits(values) == 0; }
-
-bool five_digits_end(std::uint64_t values) { return (non_digits(values) & 0x0000808080808080) == 0x0000800000000000; }
-
-std::uint64_t eight_digits_value(std::uint64_t values) {
-    values = ((values * (1 + (10 << 8))) >> 8) & 0x00ff00ff00ff00ff;
-    values = ((values * (1 + (100 << 16))) >> 16) & 0x0000ffff0000ffff;
-    return ((values * (1 + (std::uint64_t{10000} << 32))) >> 32) & 0xffffffff;
-}
-
-namespace {
 
 // Adds the digits from p on to mantissa; returns the first character after them.
 const char* scan_digits(const char* p, std::uint64_t& mantissa) {
@@ -81,20 +60,18 @@ const char* scan_date_digits(const char* p, std::uint64_t& mantissa) {
 
 // A number as scanned: mantissa * 10^exponent, negative where a "-" stood before it.
 struct ScannedNumber {
-    bool negative = false;
-    bool bare = false;           // no white space or "+" before it, no exponent after it
+    bool negative, bare;         // bare: no white space or "+" before it, no exponent after it
     std::uint64_t mantissa = 0;  // its digits as an integer; exact while there are at most 19
-    int exponent = 0;
-    const char* integer_digits = nullptr;   // where it starts after its sign, at its point if no digit comes first
-    int integer_length = 0;
-    const char* fraction_digits = nullptr;  // the digits after its point
-    int fraction_length = 0;
-    const char* end = nullptr;              // just after it
+    int exponent, integer_length, fraction_length = 0;
+    const char* integer_digits;   // after its sign; at its point if no digit comes first
+    const char* fraction_digits;  // after its point
+    const char* end;              // just after it
 };
 
-// White space before a number is rare: passed over apart from the common path.
+// White space before a number (as isspace in the C locale, less the line end, which ends
+// decoding) is rare: passed over apart from the common path.
 [[gnu::cold]] const char* pass_over_space(const char* p) {
-    while (is_space_within_line(*p)) ++p;
+    while (*p == ' ' || *p == '\t' || (*p >= '\v' && *p <= '\r')) ++p;
     return p;
 }
 
@@ -141,11 +118,11 @@ inline bool scan_number(const char* p, ScannedNumber& number, bool serial_date) 
     return true;
 }
 
+// Exact: see doc/DESIGN.md, "The fast step".
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// True when the fast step, an exact integer divided by an exact power of ten, gives the
-// correctly rounded magnitude: see doc/DESIGN.md, "The fast step".
+// The fast step: an exact integer divided by an exact power of ten, correctly rounded.
 bool fits_fast_step(const ScannedNumber& number) {
     return number.integer_length + number.fraction_length <= 19 && number.mantissa <= (std::uint64_t{1} << 53) &&
            number.exponent >= -22 && number.exponent <= 0;
@@ -181,8 +158,8 @@ inline double number_value(const ScannedNumber& number) {
                                                     number.integer_length + number.fraction_length, number.exponent));
 }
 
-// A bare decimal of at most eight integer digits and six decimals shows as its own digits, and
-// fits the fast step: see doc/DESIGN.md, "Value texts".
+// A bare decimal of at most eight integer digits and six decimals: it shows as its own digits
+// and fits the fast step (see doc/DESIGN.md, "Value texts").
 bool is_short_decimal(const ScannedNumber& number) {
     return number.bare && number.integer_length <= 8 && number.fraction_length <= 6;
 }
@@ -218,16 +195,22 @@ inline void store_value(const ScannedNumber& number, double& value, ValueText& s
         return;
     }
     const double read = with_sign(number, magnitude_fast(number));
-    std::uint64_t read_bits;
-    std::uint64_t held_bits;
-    std::memcpy(&read_bits, &read, sizeof read);
-    std::memcpy(&held_bits, &value, sizeof value);
-    if (read_bits == held_bits) return;
+    if (std::memcmp(&read, &value, sizeof read) == 0) return;
     value = read;
     take_value_text(number, shown);
 }
 
 }  // namespace
+
+std::uint64_t digit_values(const char* eight_characters) { return load_word(eight_characters) - each_character('0'); }
+bool all_digits(std::uint64_t values) { return non_digits(values) == 0; }
+bool five_digits_end(std::uint64_t values) { return (non_digits(values) & 0x0000808080808080) == 0x0000800000000000; }
+
+std::uint64_t eight_digits_value(std::uint64_t values) {
+    values = ((values * (1 + (10 << 8))) >> 8) & 0x00ff00ff00ff00ff;
+    values = ((values * (1 + (100 << 16))) >> 16) & 0x0000ffff0000ffff;
+    return ((values * (1 + (std::uint64_t{10000} << 32))) >> 32) & 0xffffffff;
+}
 
 // Unrolled: the serial date takes its own path through the scan, each value is reached without an index.
 int decode_source_line(const char* line, SourceRecord& record) {
