@@ -40,7 +40,7 @@ struct Outcome {
 // device full at `room` where they are given.
 Outcome convert(std::string_view source, std::size_t limit = std::string_view::npos,
                 std::size_t room = std::string_view::npos) {
-    tsconv_test::MemoryFile input = tsconv_test::memory_source(source, limit), target, warnings;
+    tsconv_test::MemoryFile input{source, limit}, target, warnings;
     target.room = room;
     std::FILE* const files[] = {tsconv_test::open_memory_file(input, "rb"), tsconv_test::open_memory_file(target, "wb"),
                                 tsconv_test::open_memory_file(warnings, "wb")};
@@ -60,7 +60,9 @@ Outcome convert(std::string_view source, std::size_t limit = std::string_view::n
 void check_read_failure(std::string_view source, std::size_t limit, const tsconv_test::ConversionCheck& full) {
     const Outcome failed = convert(source, limit);
     if (failed.result != ConversionResult::source_read_failed) fail("read failure not reported");
-    const std::size_t complete_lines = tsconv_test::decoded_parts(source.substr(0, source.substr(0, limit).rfind('\n') + 1)).size();
+    std::size_t complete_lines = 0;
+    tsconv_test::for_each_decoded_part(source.substr(0, source.substr(0, limit).rfind('\n') + 1),
+                                       [&](std::string_view) { ++complete_lines; });
     std::string target(tsconv_test::target_header);
     std::string warnings;
     std::size_t record = 0;
@@ -123,7 +125,7 @@ void check_across_block_boundary(std::string_view source, const Outcome& outcome
 // it, also where reading fails half-way.
 void check_reader(std::string_view source) {
     for (const std::size_t limit : {source.size(), source.size() / 2}) {
-        tsconv_test::MemoryFile memory = tsconv_test::memory_source(source, limit);
+        tsconv_test::MemoryFile memory{source, limit};
         std::FILE* const file = tsconv_test::open_memory_file(memory, "rb");
         const std::string problem = tsconv_test::first_line_read_unlike_the_model(file, source, limit);
         std::fclose(file);

@@ -28,15 +28,6 @@ bool read_block(SourceStream& stream, std::size_t from) {
     return got > 0;
 }
 
-// Moves the unread rest to the front of the block and reads more behind it.
-bool refill(SourceStream& stream) {
-    if (stream.at_end) return false;
-    const std::size_t unread = stream.end - stream.begin;
-    std::memmove(stream.buffer.data(), stream.buffer.data() + stream.begin, unread);
-    stream.begin = 0;
-    return read_block(stream, unread);
-}
-
 // Ends the decoded part of a long line, in place of a character nothing reads again.
 char* long_line(char* text) {
     text[max_decoded_length] = '\n';
@@ -82,12 +73,15 @@ const char* read_source_line(SourceStream& stream) {
         }
         if (stream.read_failed) return nullptr;
         if (unread >= max_decoded_length) return read_long_line(stream);
-        if (!refill(stream)) {
-            if (stream.read_failed || stream.begin == stream.end) return nullptr;
-            const char* const last = stream.buffer.data() + stream.begin;  // without a line end of its own
-            stream.begin = stream.end;
-            return last;
+        if (!stream.at_end) {  // the unread rest to the front, more read behind it
+            std::memmove(stream.buffer.data(), text, unread);
+            stream.begin = 0;
+            if (read_block(stream, unread)) continue;
         }
+        if (stream.read_failed || stream.begin == stream.end) return nullptr;
+        const char* const last = stream.buffer.data() + stream.begin;  // without a line end of its own
+        stream.begin = stream.end;
+        return last;
     }
 }
 

@@ -22,10 +22,9 @@ struct SourceStream {
 // Starts reading; a UTF-8 byte order mark at the very start is passed over.
 void open_source_stream(SourceStream& stream, std::FILE* file);
 
-// The decoded part of the next line where it lies in the block, as the first
-// decode_source_line takes it, valid until the next read. A line longer than
-// max_decoded_length gets a line end in place of its next character. nullptr
-// when no line is left or a read failed (then stream.read_failed is set).
+// The decoded part of the next line where it lies in the block, as the first decode_source_line
+// takes it (a longer line gets a line end in place of its next character), valid until the next
+// read. nullptr when no line is left or a read failed (then stream.read_failed is set).
 const char* read_source_line(SourceStream& stream);
 
 }  // namespace tsconv

@@ -1,6 +1,5 @@
-// Decoding a source line: each number is scanned once into its sign, digits
-// and decimal exponent, then made a double by one exact fast step or the
-// library's exact conversion.
+// Decoding a source line: each number is scanned once into its sign, digits and decimal
+// exponent, then made a double by one exact fast step or the library's exact conversion.
 
 #include "source_record.h"
 
@@ -19,14 +18,11 @@ static_assert(sizeof(std::uint64_t) == 1 + line_read_ahead, "a word read at a li
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 std::uint64_t load_word(const char* p) {
     std::uint64_t word;
     return *static_cast<std::uint64_t*>(std::memcpy(&word, p, sizeof word));
 }
-
 void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
-
 constexpr std::uint64_t each_character(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
 
 // The high bit of each character that was no digit, and maybe of those after it.
@@ -68,8 +64,7 @@ struct ScannedNumber {
     const char* end;              // just after it
 };
 
-// White space before a number (as isspace in the C locale, less the line end, which ends
-// decoding) is rare: passed over apart from the common path.
+// White space (isspace's, less the line end) before a number is rare: passed over apart.
 [[gnu::cold]] const char* pass_over_space(const char* p) {
     while (*p == ' ' || *p == '\t' || (*p >= '\v' && *p <= '\r')) ++p;
     return p;
@@ -118,11 +113,11 @@ inline bool scan_number(const char* p, ScannedNumber& number, bool serial_date) 
     return true;
 }
 
-// Exact: see doc/DESIGN.md, "The fast step".
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The fast step: an exact integer divided by an exact power of ten, correctly rounded.
+// The fast step: an exact integer divided by an exact power of ten, correctly rounded (see
+// doc/DESIGN.md, "The fast step").
 bool fits_fast_step(const ScannedNumber& number) {
     return number.integer_length + number.fraction_length <= 19 && number.mantissa <= (std::uint64_t{1} << 53) &&
            number.exponent >= -22 && number.exponent <= 0;
@@ -132,9 +127,8 @@ double magnitude_fast(const ScannedNumber& number) {
     return static_cast<double>(static_cast<std::int64_t>(number.mantissa)) / exact_powers_of_ten[-number.exponent];
 }
 
-// Any other number: the library's correctly rounded conversion of its text, and for what that
-// reports as out of range, infinity or zero. Out of line, and given no address of a scanned
-// number, so that those of the common numbers stay in registers.
+// Any other number: the library's conversion of its text, infinity or zero where out of range.
+// Out of line, and given no address of a scanned number, so those of common ones stay in registers.
 [[gnu::noinline]] double magnitude_the_long_way(const char* digits, const char* end, int digit_count, int exponent) {
     char text[max_decoded_length];  // with "." as its decimal point
     const std::size_t length = static_cast<std::size_t>(end - digits);
@@ -151,7 +145,6 @@ double magnitude_fast(const ScannedNumber& number) {
 }
 
 double with_sign(const ScannedNumber& number, double magnitude) { return number.negative ? -magnitude : magnitude; }
-
 inline double number_value(const ScannedNumber& number) {
     if (fits_fast_step(number)) return with_sign(number, magnitude_fast(number));
     return with_sign(number, magnitude_the_long_way(number.integer_digits, number.end,
@@ -164,8 +157,7 @@ bool is_short_decimal(const ScannedNumber& number) {
     return number.bare && number.integer_length <= 8 && number.fraction_length <= 6;
 }
 
-// The text of a short decimal, with zeros to six decimals. A leading zero other than a lone "0"
-// is not shown, so such a number gets no text.
+// The text of a short decimal, with zeros to six decimals; none with a leading zero but a lone "0".
 void take_value_text(const ScannedNumber& number, ValueText& shown) {
     if (number.integer_length > 1 && number.integer_digits[0] == '0') {
         shown.length = 0;

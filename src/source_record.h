@@ -1,15 +1,14 @@
 #pragma once
 
-// The source format: lines of "number;number;number;number", the serial date
-// and the three values, with "," or "." as the decimal point.
+// The source format: lines of "number;number;number;number", the serial date and the three
+// values, with "," or "." as the decimal point.
 
 #include <cstddef>
 #include <cstdint>
 
 namespace tsconv {
 
-// Only the first 399 characters of a line are decoded; the rest of a longer
-// line is passed over, never taken as a line of its own.
+// Only the first 399 characters of a line are decoded; the rest of a longer one is passed over.
 constexpr std::size_t max_decoded_length = 399;
 
 // The decoder takes eight characters at a time, up to seven beyond the line.
@@ -18,17 +17,15 @@ constexpr std::size_t line_read_ahead = 7;
 // Longest text of a value taken from its digits: "-", eight integer digits, ".", six decimals.
 constexpr std::size_t max_value_text_length = 16;
 
-// A value as the target shows it, where the decoder took it from the digits
-// of a plain decimal of at most eight integer digits and six decimals. Empty
-// where the value is to be formatted from its double.
+// A value as the target shows it, where the decoder took it from the digits of a plain decimal
+// of at most eight integer digits and six decimals; empty where its double is to be formatted.
 struct ValueText {
     char text[max_value_text_length + 8] = {};  // the text, and room for a last eight-byte store
     unsigned char length = 0;                   // 0: empty
 };
 
-// The current record of a run: each decoded line overwrites the fields it
-// supplies. It starts zeroed, so a value no line has supplied yet prints as
-// 0.000000. A value's text, when not empty, is the text of its double.
+// The current record of a run: each decoded line overwrites the fields it supplies. It starts
+// zeroed (0.000000 for a value no line has supplied yet). A text is the text of its double.
 struct SourceRecord {
     double serial_date = 0.0;  // spreadsheet serial date on the source clock
     double PV = 0.0;
@@ -39,14 +36,13 @@ struct SourceRecord {
     ValueText wOP_text = {};
 };
 
-// Decodes a line where it lies into the record, field by field up to the
-// first character that does not fit; returns how many values it stored, 0 to
-// 4. The line ends at its first line end, and line_read_ahead readable
-// characters follow that.
+// Decodes a line where it lies into the record, field by field up to the first character that
+// does not fit; returns how many values it stored, 0 to 4. The line ends at its first line end,
+// and line_read_ahead readable characters follow that.
 int decode_source_line(const char* line, SourceRecord& record);
 
-// The same for any text, decoded from a padded copy of at most its first
-// max_decoded_length characters. Line ends in it count as white space.
+// The same for any text, from a padded copy of its first max_decoded_length characters at most.
+// Line ends in it count as white space.
 int decode_source_line(const char* text, std::size_t length, SourceRecord& record);
 
 // Eight characters as one word, the first in the lowest byte, each less "0":

@@ -107,12 +107,6 @@ void for_each_decoded_part(std::string_view source, const std::function<void(std
     }
 }
 
-std::vector<std::string_view> decoded_parts(std::string_view source) {
-    std::vector<std::string_view> parts;
-    for_each_decoded_part(source, [&](std::string_view part) { parts.push_back(part); });
-    return parts;
-}
-
 bool begins_with_number(std::string_view part) {
     std::size_t p = 0;
     while (p < part.size() && is_space(part[p])) ++p;

@@ -51,7 +51,6 @@ bool split_target(std::string_view target, std::vector<std::string_view>& record
 // LF, the last one may lack it) after a UTF-8 byte order mark at the very
 // start, each cut to its first 399 characters.
 void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use);
-std::vector<std::string_view> decoded_parts(std::string_view source);
 
 // True when a decoded part begins with a number: white space, an optional sign,
 // then a digit, or a decimal separator ("," or ".") followed by a digit.
@@ -87,19 +86,17 @@ int reference_decode(std::string_view line, double values[4]);
 // value formatted.
 bool texts_match_values(const tsconv::SourceRecord& record);
 
-// Empty when the record after decoding a line is what reference_decode
-// gives: the values and their signs, kept in `expected` from line to line, a
-// count the same as the decoder's, and each value's text its value formatted.
-// Else what differs.
+// Empty when the record after decoding a line holds what reference_decode
+// gives (the values kept in `expected` from line to line, and their count)
+// with texts that match; else what differs.
 std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
                                      double expected[4]);
 
-// Reads the file, which holds `source` and fails reading at `failing_at`
-// where that lies within it, with the source reader, decoding each line onto
-// one record. Empty when every line holds to the model: the reader hands out
-// the decoded parts for_each_decoded_part gives of the lines whose end came
-// before any failure, decoded as decoded_unlike_the_model wants, and reports
-// a failure where there was one. Else the first difference.
+// Reads the file, which holds `source` and fails at `failing_at` where that
+// lies within it, decoding each line onto one record. Empty when the reader
+// hands out the decoded parts of the lines that ended before any failure,
+// decoded as the model has them, and reports a failure where there was one;
+// else the first difference.
 std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source,
                                              std::size_t failing_at = std::string_view::npos);
 
@@ -113,19 +110,13 @@ std::string random_source_line(std::mt19937& random);
 // bytes are read; writing keeps what is written and fails with ENOSPC once
 // `room` bytes are written.
 struct MemoryFile {
-    std::string_view data;
+    std::string_view data = {};
     std::size_t limit = std::string_view::npos;
-    std::string written;
+    std::string written = {};
     std::size_t room = std::string_view::npos;
     std::size_t position = 0;
 };
 std::FILE* open_memory_file(MemoryFile& memory, const char* mode);
-inline MemoryFile memory_source(std::string_view data, std::size_t limit) {
-    MemoryFile memory;
-    memory.data = data;
-    memory.limit = limit;
-    return memory;
-}
 #endif
 
 }  // namespace tsconv_test

@@ -88,28 +88,13 @@ TEST(DecodeSourceLine, NumberGrammar) {
         int count;
         double first;
     } cases[] = {
-        {"5.;1", 2, 5},
-        {".5;1", 2, 0.5},
-        {"-.5;1", 2, -0.5},
-        {"+5;1", 2, 5},
-        {"+,5;1", 2, 0.5},
-        {"-0;1", 2, -0.0},
-        {"\t\v\f 5;1", 2, 5},
-        {"5;\r\n 1", 2, 5},            // white space before a number, line ends too
-        {"1,5e3;1", 2, 1500},
-        {"1E-2;1", 2, 0.01},
-        {"1e+2;1", 2, 100},
-        {"5e;1", 1, 5},                // an exponent without digits ends the number
-        {"5e+;1", 1, 5},
-        {"5E-x;1", 1, 5},
-        {"0x10;1", 1, 0},              // no hexadecimal
-        {"1e400;1", 2, inf},
-        {"-1e400;1", 2, -inf},
-        {"1e99999999999999999999;1", 2, inf},
-        {"1e-400;1", 2, 0},
-        {"-1e-99999999999999999999;1", 2, -0.0},
-        {"0e999999;1", 2, 0},
-        {"4e-320;1", 2, 4e-320},       // subnormal
+        {"5.;1", 2, 5}, {".5;1", 2, 0.5}, {"-.5;1", 2, -0.5}, {"+5;1", 2, 5}, {"+,5;1", 2, 0.5}, {"-0;1", 2, -0.0},
+        {"\t\v\f 5;1", 2, 5}, {"5;\r\n 1", 2, 5},  // white space before a number, line ends too
+        {"1,5e3;1", 2, 1500}, {"1E-2;1", 2, 0.01}, {"1e+2;1", 2, 100},
+        {"5e;1", 1, 5}, {"5e+;1", 1, 5}, {"5E-x;1", 1, 5},  // an exponent without digits ends the number
+        {"0x10;1", 1, 0},                                   // no hexadecimal
+        {"1e400;1", 2, inf}, {"-1e400;1", 2, -inf}, {"1e99999999999999999999;1", 2, inf}, {"1e-400;1", 2, 0},
+        {"-1e-99999999999999999999;1", 2, -0.0}, {"0e999999;1", 2, 0}, {"4e-320;1", 2, 4e-320},  // subnormal
         {"0.000000000000000000000000000000001e-290;1", 2, 1e-323},
         {"1" + std::string(300, '0') + ";1", 2, 1e300},
         // Out of range only through a long run of digits.
@@ -121,7 +106,7 @@ TEST(DecodeSourceLine, NumberGrammar) {
         {"-0,0" + std::string(30, '0') + "e-300;1", 2, -0.0},
         // Around the limits of the plain form: 19 digits, 2^53, a sign.
         {"9007199254740992;1", 2, 9007199254740992.0},
-        {"9007199254740993;1", 2, 9007199254740992.0},   // 2^53 + 1: a tie, to even
+        {"9007199254740993;1", 2, 9007199254740992.0},  // 2^53 + 1: a tie, to even
         {"9007199254740995;1", 2, 9007199254740996.0},
         {"-900719925474099,3;1", 2, -900719925474099.3},
         {"1234567890123456789;1", 2, 1234567890123456789.0},
@@ -129,36 +114,8 @@ TEST(DecodeSourceLine, NumberGrammar) {
         {"12345678901234567890;1", 2, 12345678901234567890.0},
         {"0,00000000000000000001;1", 2, 1e-20},
         {"45011,121527777778;1", 2, 45011.121527777778},
-        // Five integer digits as one word: every number of digits around
-        // five, and every character that could end them.
-        {"45011;1", 2, 45011},
-        {"45011,5;1", 2, 45011.5},
-        {"-45011.5;1", 2, -45011.5},
-        {"4501,5;1", 2, 4501.5},
-        {"450111,5;1", 2, 450111.5},
-        {"45011e2;1", 2, 4501100},
-        {"4501/,5;1", 1, 4501},
-        {"45011:5;1", 1, 45011},
-        {"45011/5;1", 1, 45011},
-        {"4501\xb0" "1;1", 1, 4501},
-        {"45011\xff;1", 1, 45011},
-        {"00001,5;1", 2, 1.5},
-        // Decimals eight at a time: every character that ends a run of
-        // digits, just below "0", just above "9" or with the high bit set.
-        {"45011,1215277778;1", 2, 45011.1215277778},
-        {"1,12345678;1", 2, 1.12345678},
-        {"1,1234567812345678;1", 2, 1.1234567812345678},
-        {"1,1234567/8;1", 1, 1.1234567},
-        {"1,1234567:8;1", 1, 1.1234567},
-        {"1,1234/678;1", 1, 1.1234},
-        {"1,123:5678;1", 1, 1.123},
-        {"1,\xff" "2345678;1", 1, 1},
-        {"1,1234567\x80" "8;1", 1, 1.1234567},
-        {"1,12345678\xb0;1", 1, 1.12345678},
-        {"1,12345678e1;1", 2, 11.2345678},
-        {"5", 1, 5},
-        {"5\r\n", 1, 5},
-        {"5\r;1", 1, 5},
+        {"45011e2;1", 2, 4501100}, {"00001,5;1", 2, 1.5}, {"1,12345678e1;1", 2, 11.2345678},
+        {"5", 1, 5}, {"5\r\n", 1, 5}, {"5\r;1", 1, 5},
         // Exponents counted up to their limit: a long run of digits does not bring them back in range.
         {"1" + std::string(380, '0') + "e-100379;1", 2, 0},
         {"0," + std::string(380, '0') + "1e100379;1", 2, inf},
@@ -178,6 +135,20 @@ TEST(DecodeSourceLine, NumberGrammar) {
         EXPECT_EQ(decode(c.line, record), c.count) << c.line;
         EXPECT_EQ(record.serial_date, c.first) << c.line;
         EXPECT_EQ(std::signbit(record.serial_date), std::signbit(c.first)) << c.line;
+    }
+}
+
+TEST(DecodeSourceLine, EveryCharacterEndsARunOfDigitsAsTheModelSays) {
+    // Runs of digits around five integer digits, taken as one word, and
+    // around eight decimals, taken eight at a time, ended by every character.
+    for (const char* start : {"", "4501", "45011", "450111", "-45011", "1,", "1,1234", "1,1234567", "1,12345678",
+                              "1,123456781234567"}) {
+        for (int end = 0; end < 256; ++end) {
+            const std::string line = start + std::string(1, static_cast<char>(end)) + "5;1";
+            SourceRecord record;
+            double expected[4] = {0, 0, 0, 0};
+            ASSERT_EQ(tsconv_test::decoded_unlike_the_model(decode(line, record), record, line, expected), "") << line;
+        }
     }
 }
 
