@@ -108,11 +108,8 @@ void for_each_decoded_part(std::string_view source, const std::function<void(std
 }
 
 bool begins_with_number(std::string_view part) {
-    std::size_t p = 0;
-    while (p < part.size() && is_space(part[p])) ++p;
-    if (p < part.size() && (part[p] == '+' || part[p] == '-')) ++p;
-    if (p < part.size() && (part[p] == '.' || part[p] == ',')) ++p;
-    return p < part.size() && is_digit(part[p]);
+    double values[4];
+    return reference_decode(part, values) > 0;
 }
 
 std::string formatted(double value) {

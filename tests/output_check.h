@@ -52,8 +52,7 @@ bool split_target(std::string_view target, std::vector<std::string_view>& record
 // start, each cut to its first 399 characters.
 void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use);
 
-// True when a decoded part begins with a number: white space, an optional sign,
-// then a digit, or a decimal separator ("," or ".") followed by a digit.
+// True when a decoded part begins with a number, as reference_decode reads one.
 bool begins_with_number(std::string_view part);
 
 // What a decoded line of the source gave.
