@@ -14,20 +14,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// The decoded parts the reader hands out, each up to the line end after it.
-Lines read_lines(const std::string& content) {
-    const tsconv_test::ScratchStream source(content);
-    tsconv::SourceStream stream;
-    tsconv::open_source_stream(stream, source.file());
-    Lines lines;
-    for (const char* line; (line = tsconv::read_source_line(stream)) != nullptr;) {
-        std::size_t length = 0;
-        while (line[length] != '\n') ++length;
-        lines.emplace_back(line, length);
-    }
-    return lines;
-}
-
 // The reader against the model of the source format, on the whole content
 // and, where the library lets a stream fail, with reading failing part-way.
 void expect_read_as_the_model(const std::string& content, const std::string& name, std::vector<std::size_t> limits) {
@@ -46,6 +32,7 @@ void expect_read_as_the_model(const std::string& content, const std::string& nam
 }
 
 TEST(ReadSourceLine, SplitsPhysicalLines) {
+    // The model's decoded parts, line ends included, and the reader's.
     const std::string long_line(450, '7');
     const std::string huge_line(3 * 1024 * 1024 + 17, '8');
     const struct {
@@ -54,25 +41,27 @@ TEST(ReadSourceLine, SplitsPhysicalLines) {
         Lines lines;
     } cases[] = {
         {"empty", "", {}},
-        {"lf", "a\nb\n", {"a", "b"}},
-        {"crlf", "a\r\nb\r\n", {"a\r", "b\r"}},
-        {"no final line end", "a\nb", {"a", "b"}},
-        {"empty lines", "\n\r\n\n", {"", "\r", ""}},
-        {"lone cr stays in the line", "a\rb\n", {"a\rb"}},
-        {"byte order mark", "\xEF\xBB\xBF" "1;2\n", {"1;2"}},
+        {"lf", "a\nb\n", {"a\n", "b\n"}},
+        {"crlf", "a\r\nb\r\n", {"a\r\n", "b\r\n"}},
+        {"no final line end", "a\nb", {"a\n", "b"}},
+        {"empty lines", "\n\r\n\n", {"\n", "\r\n", "\n"}},
+        {"lone cr stays in the line", "a\rb\n", {"a\rb\n"}},
+        {"byte order mark", "\xEF\xBB\xBF" "1;2\n", {"1;2\n"}},
         {"byte order mark alone", "\xEF\xBB\xBF", {}},
-        {"byte order mark only at the start", "1\n\xEF\xBB\xBF" "2\n", {"1", "\xEF\xBB\xBF" "2"}},
-        {"partial mark", "\xEF\xBB" "1\n", {"\xEF\xBB" "1"}},
-        {"399 characters and line end", std::string(399, 'x') + "\ny\n", {std::string(399, 'x'), "y"}},
-        {"398 characters and line end", std::string(398, 'x') + "\ny", {std::string(398, 'x'), "y"}},
-        {"long line is one line", long_line + "\r\n1\n", {long_line.substr(0, 399), "1"}},
+        {"byte order mark only at the start", "1\n\xEF\xBB\xBF" "2\n", {"1\n", "\xEF\xBB\xBF" "2\n"}},
+        {"partial mark", "\xEF\xBB" "1\n", {"\xEF\xBB" "1\n"}},
+        {"399 characters and line end", std::string(399, 'x') + "\ny\n", {std::string(399, 'x'), "y\n"}},
+        {"398 characters and line end", std::string(398, 'x') + "\ny", {std::string(398, 'x') + "\n", "y"}},
+        {"long line is one line", long_line + "\r\n1\n", {long_line.substr(0, 399), "1\n"}},
         {"long last line", long_line, {long_line.substr(0, 399)}},
-        {"line longer than the buffer", huge_line + "\n2\n", {huge_line.substr(0, 399), "2"}},
-        {"long last line longer than the buffer", "1\n" + huge_line, {"1", huge_line.substr(0, 399)}},
-        {"nul bytes stay", std::string("1\0" "2\n", 4), {std::string("1\0" "2", 3)}},
+        {"line longer than the buffer", huge_line + "\n2\n", {huge_line.substr(0, 399), "2\n"}},
+        {"long last line longer than the buffer", "1\n" + huge_line, {"1\n", huge_line.substr(0, 399)}},
+        {"nul bytes stay", std::string("1\0" "2\n", 4), {std::string("1\0" "2\n", 4)}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(read_lines(c.content), c.lines) << c.name;
+        Lines parts;
+        tsconv_test::for_each_decoded_part(c.content, [&](std::string_view part) { parts.emplace_back(part); });
+        EXPECT_EQ(parts, c.lines) << c.name;
         expect_read_as_the_model(c.content, c.name, {c.content.size() / 2});
     }
 }
