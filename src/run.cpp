@@ -31,10 +31,9 @@ ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE*
     LocalTimeCache cache{probe_span};
     LocalTimestamp time;
     unsigned long long line_number = 0;
-    int supplied = 0;
-    while (!output.write_failed && (supplied = read_and_decode_source_line(input, record)) >= 0) {
+    for (const char* line; !output.write_failed && (line = read_source_line(input)) != nullptr;) {
         ++line_number;
-        if (supplied == 0) continue;
+        if (decode_source_line(line, record) == 0) continue;
         if (to_local_timestamp(record.serial_date, cache, time)) write_target_record(output, time, record);
         else warn_unconvertible(warnings, line_number);
     }

@@ -1,26 +1,31 @@
 #pragma once
 
+// The source format: lines of "number;number;number;number", the serial date and the three
+// values, with "," or "." as the decimal point.
+
 #include <cstddef>
+#include <cstdint>
 
 namespace tsconv {
 
-// Longest text of a value taken from its digits: "-", eight integer digits,
-// ".", six decimals.
+// Only the first 399 characters of a line are decoded; the rest of a longer one is passed over.
+constexpr std::size_t max_decoded_length = 399;
+
+// The decoder takes eight characters at a time, up to seven beyond the line.
+constexpr std::size_t line_read_ahead = 7;
+
+// Longest text of a value taken from its digits: "-", eight integer digits, ".", six decimals.
 constexpr std::size_t max_value_text_length = 16;
 
-// A value as the target shows it, where the decoder could take its text from
-// the digits it read: a plain decimal of at most eight integer digits and six
-// decimals shows as exactly those digits. Empty where the value is to be
-// formatted from its double.
+// A value as the target shows it, where the decoder took it from the digits of a plain decimal
+// of at most eight integer digits and six decimals; empty where its double is to be formatted.
 struct ValueText {
     char text[max_value_text_length + 8] = {};  // the text, and room for a last eight-byte store
     unsigned char length = 0;                   // 0: empty
 };
 
-// The current record of a run: each decoded source line overwrites the fields
-// it supplies and leaves the others as they were. It starts zeroed, so a value
-// that no line has supplied yet prints as 0.000000. A value's text, when not
-// empty, is the text of its double, and goes with it.
+// The current record of a run: each decoded line overwrites the fields it supplies. It starts
+// zeroed (0.000000 for a value no line has supplied yet). A text is the text of its double.
 struct SourceRecord {
     double serial_date = 0.0;  // spreadsheet serial date on the source clock
     double PV = 0.0;
@@ -30,5 +35,21 @@ struct SourceRecord {
     ValueText wSP_text = {};
     ValueText wOP_text = {};
 };
+
+// Decodes a line where it lies into the record, field by field up to the first character that
+// does not fit; returns how many values it stored, 0 to 4. The line ends at its first line end,
+// and line_read_ahead readable characters follow that.
+int decode_source_line(const char* line, SourceRecord& record);
+
+// The same for any text, from a padded copy of its first max_decoded_length characters at most.
+// Line ends in it count as white space.
+int decode_source_line(const char* text, std::size_t length, SourceRecord& record);
+
+// Eight characters as one word, the first in the lowest byte, each less "0":
+// digits become 0 to 9. Exact: see doc/DESIGN.md, "Digit words".
+std::uint64_t digit_values(const char* eight_characters);
+bool all_digits(std::uint64_t values);                   // all eight were digits
+bool five_digits_end(std::uint64_t values);              // five digits, then none
+std::uint64_t eight_digits_value(std::uint64_t values);  // the number eight digits make
 
 }  // namespace tsconv

@@ -1,5 +1,7 @@
 #include "output_check.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -105,18 +107,9 @@ void for_each_decoded_part(std::string_view source, const std::function<void(std
     }
 }
 
-std::vector<std::string_view> decoded_parts(std::string_view source) {
-    std::vector<std::string_view> parts;
-    for_each_decoded_part(source, [&](std::string_view part) { parts.push_back(part); });
-    return parts;
-}
-
 bool begins_with_number(std::string_view part) {
-    std::size_t p = 0;
-    while (p < part.size() && is_space(part[p])) ++p;
-    if (p < part.size() && (part[p] == '+' || part[p] == '-')) ++p;
-    if (p < part.size() && (part[p] == '.' || part[p] == ',')) ++p;
-    return p < part.size() && is_digit(part[p]);
+    double values[4];
+    return reference_decode(part, values) > 0;
 }
 
 std::string formatted(double value) {
@@ -174,36 +167,125 @@ bool texts_match_values(const tsconv::SourceRecord& record) {
 
 namespace {
 
-bool same_text(const tsconv::ValueText& a, const tsconv::ValueText& b) {
-    return std::string_view(a.text, a.length) == std::string_view(b.text, b.length);
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
+                                     double expected[4]) {
+    const int expected_count = reference_decode(line, expected);
+    const double got[4] = {record.serial_date, record.PV, record.wSP, record.wOP};
+    for (int field = 0; field < 4; ++field) {
+        if (!same_bits(got[field], expected[field])) return "field " + std::to_string(field) + " differs";
+    }
+    if (count != expected_count) return std::to_string(count) + " values";
+    return texts_match_values(record) ? "" : "a value text unlike its value";
 }
 
-// The same bits in every value, the same texts.
-bool same_record(const tsconv::SourceRecord& a, const tsconv::SourceRecord& b) {
-    return std::memcmp(&a.serial_date, &b.serial_date, sizeof(double)) == 0 &&
-           std::memcmp(&a.PV, &b.PV, sizeof(double)) == 0 && std::memcmp(&a.wSP, &b.wSP, sizeof(double)) == 0 &&
-           std::memcmp(&a.wOP, &b.wOP, sizeof(double)) == 0 && same_text(a.PV_text, b.PV_text) &&
-           same_text(a.wSP_text, b.wSP_text) && same_text(a.wOP_text, b.wOP_text);
+std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source, std::size_t failing_at) {
+    const bool fails = failing_at < source.size();
+    if (fails) source = source.substr(0, source.substr(0, failing_at).rfind('\n') + 1);
+    tsconv::SourceStream stream;
+    tsconv::open_source_stream(stream, file);
+    tsconv::SourceRecord record;
+    double expected[4] = {0, 0, 0, 0};
+    std::string problem;
+    std::size_t line_number = 0;
+    for_each_decoded_part(source, [&](std::string_view part) {
+        if (!problem.empty()) return;
+        const std::string at = "line " + std::to_string(++line_number) + ": ";
+        const char* const line = tsconv::read_source_line(stream);
+        if (line == nullptr) {
+            problem = at + "not read";
+            return;
+        }
+        std::size_t length = 0;
+        while (line[length] != '\n') ++length;
+        if (std::string_view(line, length) != part.substr(0, part.find('\n'))) {
+            problem = at + "read as " + std::string(line, length);
+        } else {
+            const int count = tsconv::decode_source_line(line, record);
+            const std::string decoded = decoded_unlike_the_model(count, record, part, expected);
+            if (!decoded.empty()) problem = at + decoded;
+        }
+    });
+    if (!problem.empty()) return problem;
+    if (tsconv::read_source_line(stream) != nullptr) return "a line more than the model has";
+    return stream.read_failed == fails ? "" : "a read failure not reported as it happened";
+}
+
+std::string random_source_line(std::mt19937& random) {
+    auto digits = [&](unsigned n) {
+        std::string s;
+        for (unsigned i = 0; i < n; ++i) s += static_cast<char>('0' + random() % 10);
+        return s;
+    };
+    // Every sign, separator, exponent and length around the limits of the
+    // fast step and of the texts taken from the digits.
+    auto any_number = [&] {
+        std::string number = random() % 3 != 0 ? "" : random() % 2 ? "-" : "+";
+        if (random() % 8 == 0) number.insert(0, random() % 2 ? " " : "\t\v\f\r");
+        number += digits(random() % 20);
+        if (random() % 2) number += random() % 2 ? ',' : '.';
+        number += digits(random() % 20 + (number.empty() ? 1 : 0));
+        if (random() % 3 == 0) {
+            number += random() % 2 ? 'e' : 'E';
+            if (random() % 2) number += random() % 2 ? '-' : '+';
+            number += std::to_string(random() % 400);
+        }
+        return number;
+    };
+    auto short_decimal = [&] {
+        std::string value = random() % 3 == 0 ? "-" : "";
+        value += digits(random() % 10);
+        if (random() % 4 != 0) value += random() % 2 ? ',' : '.';
+        return value + digits(random() % 9);
+    };
+    const std::string junk[] = {"x", "", "-", "+", " ", "e5", "inf", "05", "63,20,1", std::string("7\0", 2),
+                                "5e", "1e99999999999", "0x10", "\xEF\xBB\xBF" "1"};
+    std::string line = random() % 2 ? any_number() : "45011," + digits(10);
+    const unsigned fields = random() % 8 == 0 ? random() % 5 : 3;
+    for (unsigned i = 0; i < fields; ++i) {
+        line += random() % 32 == 0 ? " ;" : ";";
+        const unsigned kind = random() % 16;
+        line += kind == 0 ? junk[random() % 14] : kind < 6 ? any_number() : short_decimal();
+    }
+    return line;
+}
+
+#ifdef __GLIBC__
+namespace {
+
+ssize_t read_memory(void* cookie, char* buffer, std::size_t size) {
+    MemoryFile& memory = *static_cast<MemoryFile*>(cookie);
+    if (memory.position == memory.data.size()) return 0;  // the end, read whole
+    if (memory.position >= memory.limit) {
+        errno = EIO;
+        return -1;
+    }
+    const std::size_t n = std::min({size, memory.limit - memory.position, memory.data.size() - memory.position});
+    std::memcpy(buffer, memory.data.data() + memory.position, n);
+    memory.position += n;
+    return static_cast<ssize_t>(n);
+}
+
+ssize_t write_memory(void* cookie, const char* buffer, std::size_t size) {
+    MemoryFile& memory = *static_cast<MemoryFile*>(cookie);
+    const std::size_t n = std::min(size, memory.room - memory.written.size());
+    if (n == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    memory.written.append(buffer, n);
+    return static_cast<ssize_t>(n);
 }
 
 }  // namespace
 
-std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file) {
-    tsconv::SourceStream general, fused;
-    tsconv::open_source_stream(general, general_file);
-    tsconv::open_source_stream(fused, fused_file);
-    tsconv::SourceRecord general_record, fused_record;
-    for (std::size_t line_number = 1;; ++line_number) {
-        tsconv::SourceLine line;
-        const int expected =
-            tsconv::read_source_line(general, line) ? tsconv::decode_source_line(line.text, line.length, general_record) : -1;
-        if (tsconv::read_and_decode_source_line(fused, fused_record) != expected ||
-            !same_record(fused_record, general_record)) {
-            return line_number;
-        }
-        if (expected < 0) return 0;
-    }
+std::FILE* open_memory_file(MemoryFile& memory, const char* mode) {
+    return fopencookie(&memory, mode, cookie_io_functions_t{read_memory, write_memory, nullptr, nullptr});
 }
+#endif
 
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings) {
     ConversionCheck check;

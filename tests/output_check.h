@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,10 +51,8 @@ bool split_target(std::string_view target, std::vector<std::string_view>& record
 // LF, the last one may lack it) after a UTF-8 byte order mark at the very
 // start, each cut to its first 399 characters.
 void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use);
-std::vector<std::string_view> decoded_parts(std::string_view source);
 
-// True when a decoded part begins with a number: white space, an optional sign,
-// then a digit, or a decimal separator ("," or ".") followed by a digit.
+// True when a decoded part begins with a number, as reference_decode reads one.
 bool begins_with_number(std::string_view part);
 
 // What a decoded line of the source gave.
@@ -86,10 +85,37 @@ int reference_decode(std::string_view line, double values[4]);
 // value formatted.
 bool texts_match_values(const tsconv::SourceRecord& record);
 
-// Reads two streams over one source to the end, the one a line at a time and
-// then decoding it, the other decoding each line where it lies in the read
-// block. The first line (from 1) where the two differ in what they supply or
-// in the record, 0 when none does.
-std::size_t first_line_decoded_differently(std::FILE* general_file, std::FILE* fused_file);
+// Empty when the record after decoding a line holds what reference_decode
+// gives (the values kept in `expected` from line to line, and their count)
+// with texts that match; else what differs.
+std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
+                                     double expected[4]);
+
+// Reads the file, which holds `source` and fails at `failing_at` where that
+// lies within it, decoding each line onto one record. Empty when the reader
+// hands out the decoded parts of the lines that ended before any failure,
+// decoded as the model has them, and reports a failure where there was one;
+// else the first difference.
+std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source,
+                                             std::size_t failing_at = std::string_view::npos);
+
+// A line of every form the tests know, without its line end: numbers with
+// and without signs, white space, points and exponents, short decimals as a
+// log has them, too few or too many fields, junk, NUL.
+std::string random_source_line(std::mt19937& random);
+
+#ifdef __GLIBC__
+// A stream over memory. Reading gives `data` and fails with EIO once `limit`
+// bytes are read; writing keeps what is written and fails with ENOSPC once
+// `room` bytes are written.
+struct MemoryFile {
+    std::string_view data = {};
+    std::size_t limit = std::string_view::npos;
+    std::string written = {};
+    std::size_t room = std::string_view::npos;
+    std::size_t position = 0;
+};
+std::FILE* open_memory_file(MemoryFile& memory, const char* mode);
+#endif
 
 }  // namespace tsconv_test
