@@ -36,8 +36,11 @@ struct Outcome {
 
 // Converts the source, with reading failing at `limit` and the target's
 // device full at `room` where they are given.
+// The probe span the zone allows (set once), or 0: every second its own breakdown.
+std::int64_t zone_probe_span = 0;
+
 Outcome convert(std::string_view source, std::size_t limit = std::string_view::npos,
-                std::size_t room = std::string_view::npos) {
+                std::size_t room = std::string_view::npos, std::int64_t probe_span = zone_probe_span) {
     tsconv_test::MemoryFile input{source, limit}, target, warnings;
     target.room = room;
     std::FILE* const files[] = {tsconv_test::open_memory_file(input, "rb"), tsconv_test::open_memory_file(target, "wb"),
@@ -46,7 +49,7 @@ Outcome convert(std::string_view source, std::size_t limit = std::string_view::n
         if (file == nullptr) fail("fopencookie failed");
     }
     Outcome outcome;
-    outcome.result = tsconv::convert_source(files[0], files[1], files[2]);
+    outcome.result = tsconv::convert_source(files[0], files[1], files[2], probe_span);
     for (std::FILE* file : files) std::fclose(file);
     outcome.target = target.written;
     outcome.warnings = warnings.written;
@@ -106,7 +109,8 @@ void check_reader(std::string_view source) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // A zone with daylight-saving time that needs no time-zone database.
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tsconv::init_local_time();
+    zone_probe_span = tsconv::init_local_time();
+    if (zone_probe_span == 0) fail("the zone does not keep its offsets");
     return 0;
 }
 
@@ -116,6 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (outcome.result != ConversionResult::completed) fail("conversion from memory did not complete");
     const tsconv_test::ConversionCheck check = tsconv_test::check_conversion(source, outcome.target, outcome.warnings);
     if (!check.problem.empty()) fail(check.problem.c_str());
+    const Outcome unprobed = convert(source, std::string_view::npos, std::string_view::npos, 0);
+    if (unprobed.target != outcome.target || unprobed.warnings != outcome.warnings) fail("probing changed the result");
     if (size > 0) check_read_failure(source, size / 2, check);
     check_write_failure(source, outcome);
     check_reader(source);
