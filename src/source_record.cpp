@@ -17,7 +17,6 @@ static_assert(sizeof(std::uint64_t) == 1 + line_read_ahead, "a word read at a li
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 std::uint64_t load_word(const char* p) {
     std::uint64_t word;
     return *static_cast<std::uint64_t*>(std::memcpy(&word, p, sizeof word));

@@ -8,6 +8,9 @@
 
 namespace tsconv {
 
+// A decimal digit, whatever the locale: for the source and for TZ rule strings alike.
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 // Only the first 399 characters of a line are decoded; the rest of a longer one is passed over.
 constexpr std::size_t max_decoded_length = 399;
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "calendar.h"
+#include "source_record.h"
 
 namespace tsconv {
 
@@ -30,7 +31,6 @@ struct RuleString {
 enum class Parsed { no_rule, rule, malformed };
 
 bool skip(const char*& p, char c) { return *p == c && (++p, true); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // One to three digits, from min to max.
