@@ -118,7 +118,7 @@ bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
 
 // True when, in every kind of year, the two changes and the New Years lie two
 // weeks apart and more, even if each change may be `error` off: every change
-// is then weeks from the next, whichever year's rules apply (doc/DESIGN.md).
+// is then weeks from the next, whichever year's rules apply (doc/DESIGN.md, "Windows: a year's rules").
 // The years 2000 to 2027 hold all 14 kinds (leap or not, from each weekday).
 bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
     for (std::int64_t year = 2000; rule.has_dst && year < 2028; ++year) {
