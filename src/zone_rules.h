@@ -1,13 +1,10 @@
 #pragma once
 
 // Whether the zone in use is shown to keep each UTC offset longer than
-// zone_check_span. Where it is, one offset seen at both ends of a shorter span
-// holds all the way between, and the local-time cache may trust it.
-//
-// The check reads the same data as the C library (TZ, and the zone file it
-// names) and accepts only forms whose every change lies far from the next:
-// it never asks how the library applies them beyond that. Anything else,
-// including anything it does not recognise, is refused.
+// zone_check_span, from the very data the C library read: then the local-time
+// cache may trust one offset seen at both ends of a probe span. Anything it
+// does not recognise is refused. Why that is safe: doc/DESIGN.md, "The zone
+// check".
 
 #include <cstdint>
 #include <string>
