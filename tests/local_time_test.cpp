@@ -170,7 +170,9 @@ TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
     } cases[] = {
         {"UTC0", tsconv::cache_probe_span},
         {"CET-1CEST,M3.5.0,M10.5.0/3", tsconv::cache_probe_span},
+#ifndef _WIN32  // the C runtime reads only the names and gives them its own dates
         {"AAA0BBB,J100/12,J100/13:10", 0},  // daylight time for ten minutes
+#endif
     };
     for (const auto& c : cases) {
         tsconv_test::set_time_zone(c.zone);
