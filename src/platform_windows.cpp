@@ -124,9 +124,9 @@ bool breakdown_by_yearly_rules(std::int64_t t, std::tm& out) {
     utc.wMonth = static_cast<WORD>(month);
     utc.wDay = static_cast<WORD>(day);
     utc.wDayOfWeek = static_cast<WORD>((days + 4) % 7);  // 1970-01-01 was a Thursday
-    utc.wHour = static_cast<WORD>(second_of_day / 3600);
-    utc.wMinute = static_cast<WORD>(second_of_day / 60 % 60);
-    utc.wSecond = static_cast<WORD>(second_of_day % 60);
+    utc.wHour = static_cast<WORD>(second_of_day / seconds_per_hour);
+    utc.wMinute = static_cast<WORD>(second_of_day / seconds_per_minute % 60);
+    utc.wSecond = static_cast<WORD>(second_of_day % seconds_per_minute);
     SYSTEMTIME local;
     if (!to_local(rule_year(utc), utc, local)) return false;
     out = std::tm{};

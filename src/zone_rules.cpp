@@ -48,7 +48,7 @@ bool clock(const char*& p, int max_hours, std::int64_t& seconds) {
         (skip(p, ':') && (!number(p, 0, 59, minutes) || (skip(p, ':') && !number(p, 0, 59, secs))))) {
         return false;
     }
-    seconds = sign * (hours * seconds_per_hour + minutes * 60 + secs);
+    seconds = sign * (hours * seconds_per_hour + minutes * seconds_per_minute + secs);
     return true;
 }
 
