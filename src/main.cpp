@@ -15,39 +15,15 @@ namespace {
 using tsconv::ConversionResult;
 namespace platform = tsconv::platform;
 
-int run(int argc, const platform::PathChar* const* argv) {
+// Prints a failure message naming a file; gives the failed run's status.
+int failed(const char* message, const std::string& path) {
+    std::printf(message, path.c_str());
+    return -1;
+}
 
-    // Before anything else, so that no file of the run takes a standard
-    // descriptor and no message goes astray.
-    if (!platform::prepare_process()) return -1;
-    if (argc <= 3) {
-        const std::string program = argc > 0 && argv[0] != nullptr ? platform::shown_text(argv[0]) : "tsconv";
-        std::printf("Programmaufruf: %s <Quelldatei> dummy <Zieldatei>\n", program.c_str());
-        return -1;
-    }
-    const platform::PathChar* const source_path = argv[1];
-    const platform::PathChar* const target_path = argv[3];
-    const std::string source_shown = platform::shown_text(source_path);
-    const std::string target_shown = platform::shown_text(target_path);
-
-    const std::int64_t probe_span = tsconv::init_local_time();
-    std::FILE* const source = platform::open_source(source_path);
-    if (source == nullptr) {
-        std::printf("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_shown.c_str());
-        return -1;
-    }
-    if (platform::is_same_file(source, target_path)) {
-        std::fclose(source);
-        std::printf("Zieldatei <%s> ist die Quelldatei!\n", target_shown.c_str());
-        return -1;
-    }
-    std::FILE* const target = platform::open_target(target_path);
-    if (target == nullptr) {
-        std::fclose(source);
-        std::printf("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_shown.c_str());
-        return -1;
-    }
-
+// Converts the open source into the open target, closes both and reports.
+int convert(std::FILE* source, std::FILE* target, std::int64_t probe_span, const std::string& source_shown,
+            const std::string& target_shown) {
     // Warnings about skipped records may be many; write them in blocks.
     static char warning_buffer[64 * 1024];
     std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
@@ -55,16 +31,38 @@ int run(int argc, const platform::PathChar* const* argv) {
     std::fflush(stderr);
     std::fclose(source);
     const bool target_closed = std::fclose(target) == 0;
-
     if (result == ConversionResult::source_read_failed) {
-        std::printf("Quelldatei <%s> konnte nicht gelesen werden!\n", source_shown.c_str());
-        return -1;
+        return failed("Quelldatei <%s> konnte nicht gelesen werden!\n", source_shown);
     }
     if (result == ConversionResult::target_write_failed || !target_closed) {
-        std::printf("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_shown.c_str());
-        return -1;
+        return failed("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_shown);
     }
     return 0;
+}
+
+int run(int argc, const platform::PathChar* const* argv) {
+    // Before anything else, so that no file of the run takes a standard
+    // descriptor and no message goes astray.
+    if (!platform::prepare_process()) return -1;
+    if (argc <= 3) {
+        return failed("Programmaufruf: %s <Quelldatei> dummy <Zieldatei>\n",
+                      argc > 0 && argv[0] != nullptr ? platform::shown_text(argv[0]) : "tsconv");
+    }
+    const std::string source_shown = platform::shown_text(argv[1]);
+    const std::string target_shown = platform::shown_text(argv[3]);
+    const std::int64_t probe_span = tsconv::init_local_time();
+    std::FILE* const source = platform::open_source(argv[1]);
+    if (source == nullptr) return failed("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_shown);
+    if (platform::is_same_file(source, argv[3])) {
+        std::fclose(source);
+        return failed("Zieldatei <%s> ist die Quelldatei!\n", target_shown);
+    }
+    std::FILE* const target = platform::open_target(argv[3]);
+    if (target == nullptr) {
+        std::fclose(source);
+        return failed("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_shown);
+    }
+    return convert(source, target, probe_span, source_shown, target_shown);
 }
 
 }  // namespace
