@@ -32,10 +32,7 @@ double from_bits(std::uint64_t bits) {
 
 TEST(FormatFixed6, KnownValues) {
     const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        double value;
-        const char* text;
-    } cases[] = {
+    const struct { double value; const char* text; } cases[] = {
         {0.0, "0.000000"},
         {-0.0, "-0.000000"},
         {12.5, "12.500000"},

@@ -64,11 +64,7 @@ const char* beyond_windows_range(const char* text) {
 }
 
 TEST(ToLocalTimestamp, KnownInstants) {
-    const struct {
-        const char* zone;
-        double serial_date;
-        const char* text;
-    } cases[] = {
+    const struct { const char* zone; double serial_date; const char* text; } cases[] = {
         // One hour ahead of UTC: the source clock shows one hour more.
         {"CET-1", 45000.5, "15.03.2023;11:00:0.000000"},
         {"CET-1", 45000.50008391204, "15.03.2023;11:00:7.250000"},
@@ -154,10 +150,7 @@ TEST(ToLocalTimestamp, KnownInstants) {
 }
 
 TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
-    const struct {
-        const char* zone;
-        std::int64_t span;
-    } cases[] = {
+    const struct { const char* zone; std::int64_t span; } cases[] = {
         {"UTC0", tsconv::cache_probe_span},
         {"CET-1CEST,M3.5.0,M10.5.0/3", tsconv::cache_probe_span},
         {"AAA0BBB,J100/12,J100/13:10", 0},  // daylight time for ten minutes

@@ -102,11 +102,7 @@ TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
 
 TEST(DecodeSourceLine, NumberGrammar) {
     const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        std::string line;
-        int count;
-        double first;
-    } cases[] = {
+    const struct { std::string line; int count; double first; } cases[] = {
         {"5.;1", 2, 5}, {".5;1", 2, 0.5}, {"-.5;1", 2, -0.5}, {"+5;1", 2, 5}, {"+,5;1", 2, 0.5}, {"-0;1", 2, -0.0},
         {"\t\v\f 5;1", 2, 5}, {"5;\r\n 1", 2, 5},  // white space before a number, line ends too
         {"1,5e3;1", 2, 1500}, {"1E-2;1", 2, 0.01}, {"1e+2;1", 2, 100},
@@ -259,10 +255,7 @@ TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
 TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
     // Each line in turn on one record: a text never outlives its value. A
     // value whose bits stay the same keeps its text, or its lack of one.
-    const struct {
-        std::string line;
-        std::string texts;
-    } rows[] = {
+    const struct { std::string line; std::string texts; } rows[] = {
         {"1;0;-0;0", ";-0.000000;"},
         {"1;-0;0;5", "-0.000000;0.000000;5.000000"},
         {"1;-0,0;0,00;5,000", "-0.000000;0.000000;5.000000"},
