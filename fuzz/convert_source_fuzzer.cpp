@@ -22,10 +22,7 @@ namespace {
 using tsconv::ConversionResult;
 using tsconv_test::starts_with;
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "convert_source_fuzzer: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void fail(const char* what) { tsconv_test::fuzz_failure("convert_source_fuzzer", what); }
 
 struct Outcome {
     ConversionResult result = ConversionResult::completed;

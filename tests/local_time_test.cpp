@@ -54,14 +54,11 @@ double serial_from_unix(double seconds) { return (seconds + 7200.0) / 86400.0 + 
 
 // The Windows C runtime breaks down only the seconds from 1970-01-01 00:00:00
 // UTC to the end of the year 3000: outside, a record is not convertible there.
-const char* beyond_windows_range(const char* text) {
 #ifdef _WIN32
-    (void)text;
-    return "-";
+const char* beyond_windows_range(const char*) { return "-"; }
 #else
-    return text;
+const char* beyond_windows_range(const char* text) { return text; }
 #endif
-}
 
 TEST(ToLocalTimestamp, KnownInstants) {
     const struct { const char* zone; double serial_date; const char* text; } cases[] = {

@@ -193,6 +193,11 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
     return stream.read_failed == fails ? "" : "a read failure not reported as it happened";
 }
 
+void fuzz_failure(const char* fuzzer, const char* what) {
+    std::fprintf(stderr, "%s: %s\n", fuzzer, what);
+    std::abort();
+}
+
 std::string random_source_line(std::mt19937& random) {
     auto digits = [&](unsigned n) {
         std::string s;

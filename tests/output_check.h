@@ -37,8 +37,7 @@ inline bool starts_with(std::string_view text, std::string_view prefix) {
 }
 
 // The parts of a source that get decoded: the physical lines (split after each
-// LF, the last one may lack it) after a UTF-8 byte order mark at the very
-// start, each cut to its first 399 characters.
+// LF, the last may lack it) after a leading UTF-8 byte order mark, cut to 399.
 void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use);
 
 // What a decoded line of the source gave.
@@ -59,8 +58,7 @@ ConversionCheck check_conversion(std::string_view source, std::string_view targe
 // A value as format_fixed6 writes it.
 std::string formatted(double value);
 
-// True when each of the record's value texts, where there is one, is its
-// value formatted.
+// True when each of the record's value texts, where there is one, is its value formatted.
 bool texts_match_values(const tsconv::SourceRecord& record);
 
 // Empty when the record after decoding a line holds what the model decoder
@@ -70,10 +68,9 @@ std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& reco
                                      double expected[4]);
 
 // Reads the file, which holds `source` and fails at `failing_at` where that
-// lies within it, decoding each line onto one record. Empty when the reader
-// hands out the decoded parts of the lines that ended before any failure,
-// decoded as the model has them, and reports a failure where there was one;
-// else the first difference.
+// lies within it. Empty when the reader hands out the decoded parts of the
+// lines that ended before any failure, each decoded onto one record as the
+// model has it, and reports a failure where there was one; else the first difference.
 std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source,
                                              std::size_t failing_at = std::string_view::npos);
 
@@ -81,6 +78,9 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
 // and without signs, white space, points and exponents, short decimals as a
 // log has them, too few or too many fields, junk, NUL.
 std::string random_source_line(std::mt19937& random);
+
+// Stops a fuzz target: what failed, to standard error.
+[[noreturn]] void fuzz_failure(const char* fuzzer, const char* what);
 
 #ifdef __GLIBC__
 // A stream over memory. Reading gives `data` and fails with EIO once `limit`
