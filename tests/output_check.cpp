@@ -179,7 +179,9 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
             problem = at + "not read";
             return;
         }
-        const auto length = static_cast<std::size_t>(std::find(line, line + tsconv::max_decoded_length, '\n') - line);
+        // A line end is due at index 399 at the latest.
+        const char* const end = std::find(line, line + tsconv::max_decoded_length + 1, '\n');
+        const auto length = static_cast<std::size_t>(end - line);
         if (std::string_view(line, length) != part.substr(0, part.find('\n'))) {
             problem = at + "read as " + std::string(line, length);
         } else {
