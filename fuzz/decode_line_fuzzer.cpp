@@ -4,8 +4,6 @@
 // and every text against its value formatted.
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,10 +15,7 @@
 
 namespace {
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "decode_line_fuzzer: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void fail(const char* what) { tsconv_test::fuzz_failure("decode_line_fuzzer", what); }
 
 // Values no line can produce, each with its text, so that a field written by
 // mistake shows, and so does a text left behind by a value that changed.

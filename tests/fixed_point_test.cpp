@@ -32,10 +32,7 @@ double from_bits(std::uint64_t bits) {
 
 TEST(FormatFixed6, KnownValues) {
     const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        double value;
-        const char* text;
-    } cases[] = {
+    const struct { double value; const char* text; } cases[] = {
         {0.0, "0.000000"},
         {-0.0, "-0.000000"},
         {12.5, "12.500000"},
@@ -47,6 +44,8 @@ TEST(FormatFixed6, KnownValues) {
         {0.9999995, "1.000000"},    // the double lies just above the half
         {0.9999994999, "0.999999"},
         {59.9999996, "60.000000"},
+        {59.9999994, "59.999999"},
+        {-3.25, "-3.250000"},
         {1e-7, "0.000000"},
         {-1e-7, "-0.000000"},
         {5e-324, "0.000000"},
@@ -57,7 +56,19 @@ TEST(FormatFixed6, KnownValues) {
         {inf, "inf"},
         {-inf, "-inf"},
     };
-    for (const auto& c : cases) EXPECT_EQ(formatted(c.value), c.text) << c.value;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(formatted(c.value), c.text);
+        // The same split into whole part and millionths, wherever it fits.
+        std::uint64_t whole;
+        std::uint32_t millionths;
+        const bool fits = tsconv::round_fixed6(c.value, whole, millionths);
+        EXPECT_EQ(fits, std::fabs(c.value) < 0x1p64);
+        char text[tsconv::fixed6_max_length];
+        if (fits) {  // the magnitude: the text less its sign
+            EXPECT_EQ(std::string(text, tsconv::write_fixed6(text, whole, millionths)), c.text + (c.text[0] == '-'));
+        }
+    }
 }
 
 TEST(FormatFixed6, LargestValueFitsTheLimit) {
@@ -104,14 +115,8 @@ TEST(FormatFixed6, MatchesReferenceOnValuesLikeLogs) {
             ASSERT_EQ(formatted(w), reference(w)) << std::hexfloat << w;
         }
     }
-}
-
-TEST(FormatFixed6, ExactHalvesRoundToEven) {
-    // k / 2^7 has at most seven decimals; every odd k lands exactly halfway.
-    for (int k = -5000; k <= 5000; ++k) {
-        const double v = k / 128.0 + 1000.0;
-        ASSERT_EQ(formatted(v), reference(v)) << v;
-    }
+    // Exact halves, rounded to even: k / 2^7 has at most seven decimals.
+    for (int k = -5000; k <= 5000; ++k) ASSERT_EQ(formatted(k / 128.0 + 1000.0), reference(k / 128.0 + 1000.0)) << k;
 }
 
 TEST(RoundFixed6, FastPathMatchesExactPath) {
@@ -199,30 +204,6 @@ TEST(WriteDecimal, MatchesToString) {
         char fixed[tsconv::decimal_max_length + 7];
         EXPECT_EQ(std::string(fixed, tsconv::write_fixed6(fixed, value, millionths)), expected + decimals);
     }
-}
-
-TEST(RoundFixed6, SplitsWholeAndMillionths) {
-    const struct {
-        double value;
-        std::uint64_t whole;
-        std::uint32_t millionths;
-    } cases[] = {
-        {59.9999996, 60, 0},
-        {59.9999994, 59, 999999},
-        {-3.25, 3, 250000},
-        {0.0, 0, 0},
-    };
-    for (const auto& c : cases) {
-        std::uint64_t whole;
-        std::uint32_t millionths;
-        ASSERT_TRUE(tsconv::round_fixed6(c.value, whole, millionths)) << c.value;
-        EXPECT_EQ(whole, c.whole) << c.value;
-        EXPECT_EQ(millionths, c.millionths) << c.value;
-    }
-    std::uint64_t whole;
-    std::uint32_t millionths;
-    EXPECT_FALSE(tsconv::round_fixed6(18446744073709551616.0, whole, millionths));
-    EXPECT_FALSE(tsconv::round_fixed6(std::numeric_limits<double>::infinity(), whole, millionths));
 }
 
 }  // namespace

@@ -17,16 +17,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Reads exactly n digits at p as a number; false when any is not a digit.
-bool fixed_digits(std::string_view text, std::size_t& p, std::size_t n, int& value) {
-    if (text.size() - p < n) return false;
-    value = 0;
-    for (std::size_t i = 0; i < n; ++i, ++p) {
-        if (!is_digit(text[p])) return false;
-        value = value * 10 + (text[p] - '0');
-    }
-    return true;
-}
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 bool literal(std::string_view text, std::size_t& p, std::string_view expected) {
     if (text.substr(p, expected.size()) != expected) return false;
@@ -40,17 +31,17 @@ bool fixed6(std::string_view text, std::size_t& p, std::size_t& whole_digits) {
     const std::size_t start = p;
     while (p < text.size() && is_digit(text[p])) ++p;
     whole_digits = p - start;
-    if (whole_digits == 0 || (whole_digits > 1 && text[start] == '0')) return false;
-    if (!literal(text, p, ".")) return false;
-    int decimals;
-    return fixed_digits(text, p, 6, decimals);
+    if (whole_digits == 0 || (whole_digits > 1 && text[start] == '0') || !literal(text, p, ".")) return false;
+    for (int decimal = 0; decimal < 6; ++decimal, ++p) {
+        if (p == text.size() || !is_digit(text[p])) return false;
+    }
+    return true;
 }
 
 bool value(std::string_view text, std::size_t& p) {
     if (p < text.size() && text[p] == '-') ++p;
-    if (literal(text, p, "inf")) return true;
     std::size_t whole_digits;
-    return fixed6(text, p, whole_digits);
+    return literal(text, p, "inf") || fixed6(text, p, whole_digits);
 }
 
 int days_in_month(int year, int month) {
@@ -59,64 +50,44 @@ int days_in_month(int year, int month) {
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
-}  // namespace
+constexpr std::string_view minute_pattern = "DD.MM.YYYY;HH:MM:";
 
+// A minute as minute_pattern has it, of a real calendar date in the years 1 to 9999.
+bool is_minute_text(std::string_view line) {
+    for (std::size_t i = 0; i < minute_pattern.size(); ++i) {
+        const char c = minute_pattern[i];
+        if (i == line.size() || (c >= 'A' ? !is_digit(line[i]) : line[i] != c)) return false;
+    }
+    const auto number = [&](std::size_t at, std::size_t length) {
+        int n = 0;
+        for (std::size_t i = at; i < at + length; ++i) n = n * 10 + (line[i] - '0');
+        return n;
+    };
+    const int day = number(0, 2), month = number(3, 2), year = number(6, 4);
+    return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month) &&
+           number(11, 2) <= 23 && number(14, 2) <= 59;
+}
+
+// One record line, CR LF included: "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V", seconds
+// of one or two digits without a leading zero and below 60, and each value
+// "-?digits.dddddd" (no leading zeros) or "inf" or "-inf".
 bool is_record_line(std::string_view line) {
-    std::size_t p = 0;
-    int day, month, year, hour, minute;
-    if (!fixed_digits(line, p, 2, day) || !literal(line, p, ".") || !fixed_digits(line, p, 2, month) ||
-        !literal(line, p, ".") || !fixed_digits(line, p, 4, year) || !literal(line, p, ";") ||
-        !fixed_digits(line, p, 2, hour) || !literal(line, p, ":") || !fixed_digits(line, p, 2, minute) ||
-        !literal(line, p, ":")) {
-        return false;
-    }
-    if (year < 1 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) ||
-        hour > 23 || minute > 59) {
-        return false;
-    }
-    const std::size_t seconds_start = p;
+    std::size_t p = minute_pattern.size();
     std::size_t whole_digits;
-    if (!fixed6(line, p, whole_digits) || whole_digits > 2) return false;
-    if (whole_digits == 2 && line[seconds_start] > '5') return false;  // 60 or more
+    if (!is_minute_text(line) || !fixed6(line, p, whole_digits) || whole_digits > 2) return false;
+    if (whole_digits == 2 && line[minute_pattern.size()] > '5') return false;  // 60 or more
     for (int i = 0; i < 3; ++i) {
         if (!literal(line, p, ";") || !value(line, p)) return false;
     }
     return literal(line, p, "\r\n") && p == line.size();
 }
 
-bool split_target(std::string_view target, std::vector<std::string_view>& records) {
-    records.clear();
-    if (target.substr(0, target_header.size()) != target_header) return false;
-    std::size_t p = target_header.size();
-    while (p < target.size()) {
-        const std::size_t end = target.find("\r\n", p);
-        if (end == std::string_view::npos) return false;
-        records.push_back(target.substr(p, end + 2 - p));
-        p = end + 2;
-    }
-    return true;
-}
-
-void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use) {
-    if (source.substr(0, 3) == "\xEF\xBB\xBF") source.remove_prefix(3);
-    while (!source.empty()) {
-        const std::size_t end = source.find('\n');
-        const std::size_t length = end == std::string_view::npos ? source.size() : end + 1;
-        use(source.substr(0, length < tsconv::max_decoded_length ? length : tsconv::max_decoded_length));
-        source.remove_prefix(length);
-    }
-}
-
-bool begins_with_number(std::string_view part) {
-    double values[4];
-    return reference_decode(part, values) > 0;
-}
-
-std::string formatted(double value) {
-    char text[tsconv::fixed6_max_length];
-    return std::string(text, tsconv::format_fixed6(text, value));
-}
-
+// A decoder written from the source format: "number;number;number;number",
+// each number optional white space, an optional sign, digits with at most one
+// decimal separator and at least one digit, and an exponent when digits follow
+// the "e" and its optional sign, converted by strtod. Only the first
+// max_decoded_length characters count. Returns how many numbers it stored in
+// values, 0 to 4.
 int reference_decode(std::string_view line, double values[4]) {
     line = line.substr(0, tsconv::max_decoded_length);
     const std::size_t n = line.size();
@@ -155,21 +126,30 @@ int reference_decode(std::string_view line, double values[4]) {
     return count;
 }
 
-bool texts_match_values(const tsconv::SourceRecord& record) {
-    const std::pair<double, const tsconv::ValueText*> values[] = {
-        {record.PV, &record.PV_text}, {record.wSP, &record.wSP_text}, {record.wOP, &record.wOP_text}};
-    for (const auto& value : values) {
-        const tsconv::ValueText& text = *value.second;
-        if (text.length != 0 && std::string_view(text.text, text.length) != formatted(value.first)) return false;
+}  // namespace
+
+void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use) {
+    if (source.substr(0, 3) == "\xEF\xBB\xBF") source.remove_prefix(3);
+    while (!source.empty()) {
+        const std::size_t end = source.find('\n');
+        const std::size_t length = end == std::string_view::npos ? source.size() : end + 1;
+        use(source.substr(0, length < tsconv::max_decoded_length ? length : tsconv::max_decoded_length));
+        source.remove_prefix(length);
     }
-    return true;
 }
 
-namespace {
+std::string formatted(double value) {
+    char text[tsconv::fixed6_max_length];
+    return std::string(text, tsconv::format_fixed6(text, value));
+}
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-}  // namespace
+bool texts_match_values(const tsconv::SourceRecord& record) {
+    const auto matches = [](double value, const tsconv::ValueText& text) {
+        return text.length == 0 || std::string_view(text.text, text.length) == formatted(value);
+    };
+    return matches(record.PV, record.PV_text) && matches(record.wSP, record.wSP_text) &&
+           matches(record.wOP, record.wOP_text);
+}
 
 std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
                                      double expected[4]) {
@@ -199,8 +179,9 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
             problem = at + "not read";
             return;
         }
-        std::size_t length = 0;
-        while (line[length] != '\n') ++length;
+        // A line end is due at index 399 at the latest.
+        const char* const end = std::find(line, line + tsconv::max_decoded_length + 1, '\n');
+        const auto length = static_cast<std::size_t>(end - line);
         if (std::string_view(line, length) != part.substr(0, part.find('\n'))) {
             problem = at + "read as " + std::string(line, length);
         } else {
@@ -212,6 +193,11 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
     if (!problem.empty()) return problem;
     if (tsconv::read_source_line(stream) != nullptr) return "a line more than the model has";
     return stream.read_failed == fails ? "" : "a read failure not reported as it happened";
+}
+
+void fuzz_failure(const char* fuzzer, const char* what) {
+    std::fprintf(stderr, "%s: %s\n", fuzzer, what);
+    std::abort();
 }
 
 std::string random_source_line(std::mt19937& random) {
@@ -285,17 +271,27 @@ ssize_t write_memory(void* cookie, const char* buffer, std::size_t size) {
 std::FILE* open_memory_file(MemoryFile& memory, const char* mode) {
     return fopencookie(&memory, mode, cookie_io_functions_t{read_memory, write_memory, nullptr, nullptr});
 }
+
+std::string first_line_read_unlike_the_model(std::string_view source, std::size_t failing_at) {
+    MemoryFile memory{source, failing_at};
+    std::FILE* const file = open_memory_file(memory, "rb");
+    std::string problem = first_line_read_unlike_the_model(file, source, failing_at);
+    std::fclose(file);
+    return problem;
+}
 #endif
 
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings) {
     ConversionCheck check;
-    if (!split_target(target, check.records)) {
-        check.problem = "the target is not the header and CR LF ended lines";
+    if (!starts_with(target, target_header)) {
+        check.problem = "the target does not start with the header";
         return check;
     }
-    for (const std::string_view record : check.records) {
-        if (!is_record_line(record)) {
-            check.problem = "malformed record line: " + std::string(record);
+    for (std::size_t p = target_header.size(), end; p < target.size(); p = end + 2) {
+        end = target.find("\r\n", p);
+        check.records.push_back(target.substr(p, end + 2 - p));
+        if (end == std::string_view::npos || !is_record_line(check.records.back())) {
+            check.problem = "not a record line ended by CR LF: " + std::string(check.records.back());
             return check;
         }
     }
@@ -304,13 +300,14 @@ ConversionCheck check_conversion(std::string_view source, std::string_view targe
     for_each_decoded_part(source, [&](std::string_view part) {
         const std::size_t line_number = check.lines.size() + 1;
         const std::string warning = skipped_warning(line_number);
-        const bool skipped = warnings.substr(0, warning.size()) == warning;
+        const bool skipped = starts_with(warnings, warning);
         if (skipped) {
             warnings.remove_prefix(warning.size());
             ++warned;
         }
+        double values[4];
         LineOutcome outcome = LineOutcome::nothing;
-        if (begins_with_number(part)) {
+        if (reference_decode(part, values) > 0) {
             ++numbered;
             outcome = skipped ? LineOutcome::warning : LineOutcome::record;
         } else if (skipped && check.problem.empty()) {

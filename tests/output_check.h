@@ -36,24 +36,9 @@ inline bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-// True for one target record line, CR LF included:
-// "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V" with a real calendar date in the years 1
-// to 9999, seconds of one or two digits without a leading zero and below 60,
-// and each value "-?digits.dddddd" (no leading zeros) or "inf" or "-inf".
-bool is_record_line(std::string_view line);
-
-// The text after the header split into lines that each end in CR LF. False
-// when the target does not start with the header, or text without CR LF is
-// left at the end.
-bool split_target(std::string_view target, std::vector<std::string_view>& records);
-
 // The parts of a source that get decoded: the physical lines (split after each
-// LF, the last one may lack it) after a UTF-8 byte order mark at the very
-// start, each cut to its first 399 characters.
+// LF, the last may lack it) after a leading UTF-8 byte order mark, cut to 399.
 void for_each_decoded_part(std::string_view source, const std::function<void(std::string_view)>& use);
-
-// True when a decoded part begins with a number, as reference_decode reads one.
-bool begins_with_number(std::string_view part);
 
 // What a decoded line of the source gave.
 enum class LineOutcome : unsigned char { nothing, record, warning };
@@ -65,37 +50,27 @@ struct ConversionCheck {
 };
 
 // Checks a complete conversion against its source: the target is the header
-// and well-formed record lines, and every line that begins with a number gave
-// either a record or a warning naming it, in line order, while no other line
-// gave either.
+// and well-formed record lines, and every line that begins with a number (as a
+// decoder written from the source format reads one) gave either a record or a
+// warning naming it, in line order, while no other line gave either.
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings);
 
 // A value as format_fixed6 writes it.
 std::string formatted(double value);
 
-// A decoder written from the source format: "number;number;number;number",
-// each number optional white space, an optional sign, digits with at most one
-// decimal separator and at least one digit, and an exponent when digits follow
-// the "e" and its optional sign, converted by strtod. Only the first
-// max_decoded_length characters count. Returns how many numbers it stored in
-// values, 0 to 4.
-int reference_decode(std::string_view line, double values[4]);
-
-// True when each of the record's value texts, where there is one, is its
-// value formatted.
+// True when each of the record's value texts, where there is one, is its value formatted.
 bool texts_match_values(const tsconv::SourceRecord& record);
 
-// Empty when the record after decoding a line holds what reference_decode
+// Empty when the record after decoding a line holds what the model decoder
 // gives (the values kept in `expected` from line to line, and their count)
 // with texts that match; else what differs.
 std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
                                      double expected[4]);
 
 // Reads the file, which holds `source` and fails at `failing_at` where that
-// lies within it, decoding each line onto one record. Empty when the reader
-// hands out the decoded parts of the lines that ended before any failure,
-// decoded as the model has them, and reports a failure where there was one;
-// else the first difference.
+// lies within it. Empty when the reader hands out the decoded parts of the
+// lines that ended before any failure, each decoded onto one record as the
+// model has it, and reports a failure where there was one; else the first difference.
 std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source,
                                              std::size_t failing_at = std::string_view::npos);
 
@@ -103,6 +78,9 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
 // and without signs, white space, points and exponents, short decimals as a
 // log has them, too few or too many fields, junk, NUL.
 std::string random_source_line(std::mt19937& random);
+
+// Stops a fuzz target: what failed, to standard error.
+[[noreturn]] void fuzz_failure(const char* fuzzer, const char* what);
 
 #ifdef __GLIBC__
 // A stream over memory. Reading gives `data` and fails with EIO once `limit`
@@ -116,6 +94,8 @@ struct MemoryFile {
     std::size_t position = 0;
 };
 std::FILE* open_memory_file(MemoryFile& memory, const char* mode);
+// first_line_read_unlike_the_model on such a stream over `source`.
+std::string first_line_read_unlike_the_model(std::string_view source, std::size_t failing_at);
 #endif
 
 }  // namespace tsconv_test

@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "output_check.h"
 #include "test_support.h"
@@ -20,6 +21,26 @@ int decode(const std::string& line, SourceRecord& record) {
 }
 
 std::string shown(const tsconv::ValueText& value) { return std::string(value.text, value.length); }
+
+// The three value texts, ";" between them.
+std::string texts(const SourceRecord& record) {
+    return shown(record.PV_text) + ";" + shown(record.wSP_text) + ";" + shown(record.wOP_text);
+}
+
+// Decodes the lines make(0), make(1) ... in turn onto one record, each against
+// the model; in place, as the reader hands a line over (the model sees it up
+// to its line end), or as a padded copy.
+template <typename Make>
+void expect_decoded_as_the_model(int lines, bool in_place, Make make) {
+    SourceRecord record;
+    double expected[4] = {0, 0, 0, 0};
+    for (int i = 0; i < lines; ++i) {
+        const std::string text = make(i);
+        const std::string line = in_place ? text.substr(0, text.find('\n')) : text;
+        const int count = in_place ? tsconv::decode_source_line(text.data(), record) : decode(text, record);
+        ASSERT_EQ(tsconv_test::decoded_unlike_the_model(count, record, line, expected), "") << line;
+    }
+}
 
 // Eight characters: `digits` digits, then (where fewer) `end`, then any characters.
 std::string word_text(std::mt19937& random, unsigned digits, char end) {
@@ -74,20 +95,14 @@ TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
     SourceRecord record;
     for (const tsconv_test::DecodedLine& row : tsconv_test::decoding_table) {
         EXPECT_EQ(decode(row.line, record), row.count) << row.line;
-        EXPECT_EQ(record.serial_date, row.serial_date) << row.line;
-        EXPECT_EQ(record.PV, row.PV) << row.line;
-        EXPECT_EQ(record.wSP, row.wSP) << row.line;
-        EXPECT_EQ(record.wOP, row.wOP) << row.line;
+        EXPECT_EQ((std::vector<double>{record.serial_date, record.PV, record.wSP, record.wOP}),
+                  (std::vector<double>{row.serial_date, row.PV, row.wSP, row.wOP})) << row.line;
     }
 }
 
 TEST(DecodeSourceLine, NumberGrammar) {
     const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        std::string line;
-        int count;
-        double first;
-    } cases[] = {
+    const struct { std::string line; int count; double first; } cases[] = {
         {"5.;1", 2, 5}, {".5;1", 2, 0.5}, {"-.5;1", 2, -0.5}, {"+5;1", 2, 5}, {"+,5;1", 2, 0.5}, {"-0;1", 2, -0.0},
         {"\t\v\f 5;1", 2, 5}, {"5;\r\n 1", 2, 5},  // white space before a number, line ends too
         {"1,5e3;1", 2, 1500}, {"1E-2;1", 2, 0.01}, {"1e+2;1", 2, 100},
@@ -141,15 +156,11 @@ TEST(DecodeSourceLine, NumberGrammar) {
 TEST(DecodeSourceLine, EveryCharacterEndsARunOfDigitsAsTheModelSays) {
     // Runs of digits around five integer digits, taken as one word, and
     // around eight decimals, taken eight at a time, ended by every character.
-    for (const char* start : {"", "4501", "45011", "450111", "-45011", "1,", "1,1234", "1,1234567", "1,12345678",
-                              "1,123456781234567"}) {
-        for (int end = 0; end < 256; ++end) {
-            const std::string line = start + std::string(1, static_cast<char>(end)) + "5;1";
-            SourceRecord record;
-            double expected[4] = {0, 0, 0, 0};
-            ASSERT_EQ(tsconv_test::decoded_unlike_the_model(decode(line, record), record, line, expected), "") << line;
-        }
-    }
+    const char* const starts[] = {"",       "4501",      "45011",      "450111",           "-45011",
+                                  "1,",     "1,1234",    "1,1234567",  "1,12345678",       "1,123456781234567"};
+    expect_decoded_as_the_model(10 * 256, false, [&](int i) {
+        return starts[i / 256] + std::string(1, static_cast<char>(i % 256)) + "5;1";
+    });
 }
 
 TEST(DecodeSourceLine, NeverReadsBeyondTheGivenLength) {
@@ -170,29 +181,20 @@ TEST(DecodeSourceLine, NeverReadsBeyondTheGivenLength) {
 
 TEST(DecodeSourceLine, MatchesTheModelOnRandomLines) {
     std::mt19937 random(3);
-    SourceRecord record;
-    double expected[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 200000; ++i) {
-        const std::string line = tsconv_test::random_source_line(random);
-        ASSERT_EQ(tsconv_test::decoded_unlike_the_model(decode(line, record), record, line, expected), "") << line;
-    }
+    expect_decoded_as_the_model(200000, false, [&](int) { return tsconv_test::random_source_line(random); });
 }
 
 TEST(DecodeSourceLine, NothingAfterTheLineEndChangesWhatIsDecoded) {
     // Decoded where it lies, a line is followed by its line end and seven
     // characters of the next line or of old data, digits most of them.
     std::mt19937 random(11);
-    SourceRecord record;
-    double expected[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 200000; ++i) {
-        const std::string line = tsconv_test::random_source_line(random).substr(0, tsconv::max_decoded_length);
-        std::string text = line + '\n';
+    expect_decoded_as_the_model(200000, true, [&](int) {
+        std::string text = tsconv_test::random_source_line(random).substr(0, tsconv::max_decoded_length) + '\n';
         for (std::size_t k = 0; k < tsconv::line_read_ahead; ++k) {
             text += static_cast<char>(random() % 4 != 0 ? '0' + random() % 10 : random() % 256);
         }
-        const int count = tsconv::decode_source_line(text.data(), record);
-        ASSERT_EQ(tsconv_test::decoded_unlike_the_model(count, record, line, expected), "") << line;
-    }
+        return text;
+    });
 }
 
 TEST(DecodeSourceLine, FastStepGivesTheCorrectlyRoundedValue) {
@@ -200,17 +202,13 @@ TEST(DecodeSourceLine, FastStepGivesTheCorrectlyRoundedValue) {
     // to 10^22 and just beyond: what the library's conversion gives.
     std::mt19937_64 random(13);
     const std::uint64_t limit = std::uint64_t{1} << 53;
-    SourceRecord record;
-    double expected[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 200000; ++i) {
-        const std::uint64_t mantissa = i % 2 ? limit - 2000 + random() % 4000 : random() % limit;
-        std::string line = std::to_string(mantissa);
+    expect_decoded_as_the_model(200000, false, [&](int i) {
+        std::string line = std::to_string(i % 2 ? limit - 2000 + random() % 4000 : random() % limit);
         const std::size_t decimals = random() % 24;
         if (decimals > line.size()) line.insert(0, decimals - line.size(), '0');
         line.insert(line.size() - decimals, ",");
-        line += ";" + line;
-        ASSERT_EQ(tsconv_test::decoded_unlike_the_model(decode(line, record), record, line, expected), "") << line;
-    }
+        return line + ";" + line;
+    });
 }
 
 TEST(DecodeSourceLine, ShortDecimalsShowAsTheirOwnDigits) {
@@ -249,9 +247,7 @@ TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
         record.PV = record.wSP = record.wOP = std::numeric_limits<double>::quiet_NaN();
         const std::string line = "1;" + c.value + ";" + c.value + ";" + c.value + "\r\n";
         ASSERT_EQ(decode(line, record), 4) << line;
-        EXPECT_EQ(shown(record.PV_text), c.text) << c.value;
-        EXPECT_EQ(shown(record.wSP_text), shown(record.PV_text)) << c.value;
-        EXPECT_EQ(shown(record.wOP_text), shown(record.PV_text)) << c.value;
+        EXPECT_EQ(texts(record), c.text + ";" + c.text + ";" + c.text) << c.value;
         EXPECT_TRUE(tsconv_test::texts_match_values(record)) << line;
     }
 }
@@ -259,25 +255,20 @@ TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
 TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
     // Each line in turn on one record: a text never outlives its value. A
     // value whose bits stay the same keeps its text, or its lack of one.
-    const struct {
-        std::string line;
-        std::string PV, wSP, wOP;
-    } rows[] = {
-        {"1;0;-0;0", "", "-0.000000", ""},
-        {"1;-0;0;5", "-0.000000", "0.000000", "5.000000"},
-        {"1;-0,0;0,00;5,000", "-0.000000", "0.000000", "5.000000"},
-        {"1;2,5;3;4", "2.500000", "3.000000", "4.000000"},
-        {"1;7", "7.000000", "3.000000", "4.000000"},
-        {"1;+2,5e1;-3", "", "-3.000000", "4.000000"},
-        {"1;8;9;1e-7", "8.000000", "9.000000", ""},
-        {"1;x;5;5", "8.000000", "9.000000", ""},
+    const struct { std::string line; std::string texts; } rows[] = {
+        {"1;0;-0;0", ";-0.000000;"},
+        {"1;-0;0;5", "-0.000000;0.000000;5.000000"},
+        {"1;-0,0;0,00;5,000", "-0.000000;0.000000;5.000000"},
+        {"1;2,5;3;4", "2.500000;3.000000;4.000000"},
+        {"1;7", "7.000000;3.000000;4.000000"},
+        {"1;+2,5e1;-3", ";-3.000000;4.000000"},
+        {"1;8;9;1e-7", "8.000000;9.000000;"},
+        {"1;x;5;5", "8.000000;9.000000;"},
     };
     SourceRecord record;
     for (const auto& row : rows) {
         decode(row.line, record);
-        EXPECT_EQ(shown(record.PV_text), row.PV) << row.line;
-        EXPECT_EQ(shown(record.wSP_text), row.wSP) << row.line;
-        EXPECT_EQ(shown(record.wOP_text), row.wOP) << row.line;
+        EXPECT_EQ(texts(record), row.texts) << row.line;
         EXPECT_TRUE(tsconv_test::texts_match_values(record)) << row.line;
     }
 }

@@ -1,7 +1,12 @@
+// The target writer, and the whole run: source to target.
+
 #include "target.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -9,6 +14,7 @@
 #include "calendar.h"
 #include "local_time.h"
 #include "output_check.h"
+#include "run.h"
 #include "source.h"
 #include "test_support.h"
 
@@ -112,10 +118,7 @@ TEST_P(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
     // Records alternating between two minutes that differ in one field only:
     // the text of the one minute must never be taken for the other's.
     tsconv_test::set_time_zone("CET-1");
-    const struct {
-        const char* field;
-        double a, b;
-    } pairs[] = {
+    const struct { const char* field; double a, b; } pairs[] = {
         {"year", serial(2023, 1, 15, 10, 20), serial(2024, 1, 15, 10, 20)},   // 365 days
         {"leap year", serial(2024, 1, 15, 10, 20), serial(2025, 1, 15, 10, 20)},  // 366 days
         {"year across February 29", serial(2023, 3, 15, 10, 20), serial(2024, 3, 15, 10, 20)},
@@ -189,5 +192,102 @@ TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     EXPECT_EQ(written(records), written(formatted));
     EXPECT_NE(records[1].PV_text.length, 0);  // the texts were used
 }
+
+using tsconv::ConversionResult;
+
+// As WriteTarget, the whole run.
+class ConvertSource : public testing::TestWithParam<std::int64_t> {
+protected:
+    struct Converted {
+        ConversionResult result;
+        std::string target;
+        std::string warnings;
+    };
+
+    Converted convert(const std::string& source) const {
+        const tsconv_test::ScratchStream in(source);
+        tsconv_test::ScratchStream out, warnings;
+        Converted converted;
+        converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file(), GetParam());
+        converted.target = out.close();
+        converted.warnings = warnings.close();
+        return converted;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(ProbeSpans, ConvertSource, testing::Values(0, tsconv::cache_probe_span));
+
+TEST_P(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
+    // Skipped, partial, unconvertible and long lines mixed, over several read
+    // and write blocks: one record per line that supplies a value, and each
+    // unconvertible line named by its physical line number.
+    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    for (const int lines : {0, 1, 50000}) {
+        std::string source = "Datum;A;B;C\r\n";
+        std::string warnings;
+        int records = 0;
+        for (int i = 0; i < lines; ++i) {
+            const std::string serial = std::to_string(45000 + i / 86400.0);
+            switch (i % 11) {
+                case 3: source += "\r\n"; break;
+                case 5: source += serial + ";" + std::to_string(i) + "\r\n"; ++records; break;
+                case 7:
+                    source += "1e300;1;2;3\r\n";
+                    warnings += tsconv_test::skipped_warning(i + 2);
+                    break;
+                case 9: source += serial + ";1;2;3" + std::string(500, ' ') + "\r\n"; ++records; break;
+                default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
+            }
+        }
+        const auto converted = convert(source);
+        EXPECT_EQ(converted.result, ConversionResult::completed) << lines;
+        EXPECT_EQ(converted.warnings, warnings) << lines;
+        EXPECT_EQ(std::count(converted.target.begin(), converted.target.end(), '\n'), records + 1) << lines;
+    }
+}
+
+#ifdef __linux__
+TEST_P(ConvertSource, AnyStreamWillDo) {
+    // Streams in memory, as callers other than the program may hand over:
+    // the converter must not change how they are buffered.
+    tsconv_test::set_time_zone("UTC0");
+    std::string source = "45000;1;2;3\n45001;4\n";
+    std::FILE* in = fmemopen(source.data(), source.size(), "rb");
+    char* target = nullptr;
+    std::size_t target_size = 0;
+    std::FILE* out = open_memstream(&target, &target_size);
+    std::FILE* warnings = std::fopen("/dev/null", "wb");
+    EXPECT_EQ(tsconv::convert_source(in, out, warnings, GetParam()), ConversionResult::completed);
+    std::fclose(in);
+    std::fclose(out);
+    std::fclose(warnings);
+    EXPECT_EQ(std::string(target, target_size),
+              header +
+                  "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                  "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
+    std::free(target);
+}
+
+TEST_P(ConvertSource, Failures) {
+    std::string source;
+    for (int i = 0; i < 100000; ++i) source += "45000;1;2;3\n";
+    tsconv_test::ScratchStream warnings, out;
+
+    // A full device: the run stops at the first failed block; the header
+    // alone fails at the last flush.
+    for (const std::string& content : {source, std::string()}) {
+        const tsconv_test::ScratchStream in(content);
+        std::FILE* full = std::fopen("/dev/full", "wb");
+        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), GetParam()), ConversionResult::target_write_failed);
+        EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
+        std::fclose(full);
+    }
+
+    // A source that cannot be read from its start: address 0 is never mapped.
+    std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
+    EXPECT_EQ(tsconv::convert_source(unreadable, out.file(), warnings.file(), GetParam()), ConversionResult::source_read_failed);
+    std::fclose(unreadable);
+}
+#endif
 
 }  // namespace
