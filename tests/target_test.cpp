@@ -165,6 +165,12 @@ TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
         }
         expect_as_if_alone(in_order, c.zone + " in order");
         expect_as_if_alone(out_of_order, c.zone + " out of order");
+        // A probe of the cache that lands on the leap second itself.
+        std::vector<SourceRecord> probe_on_leap;
+        for (const double t : {c.leap - 899.75, c.leap + 0.25, c.leap + 1.25, c.leap - 0.75}) {
+            probe_on_leap.push_back({(t + 7200) / 86400 + 25569, 1, 2, 3});
+        }
+        expect_as_if_alone(probe_on_leap, c.zone + " probed at the leap second");
         int skipped = 0;
         EXPECT_NE(written(in_order, &skipped).find(":60.500000;"), std::string::npos) << c.zone;
         EXPECT_EQ(skipped, c.unshowable) << c.zone;
