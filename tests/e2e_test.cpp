@@ -222,8 +222,7 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
     // every half year: daylight time from 12:02 to 12:10 UTC. And 200 leap
     // seconds in a row from 12:03 UTC, shown as seconds beyond 60: those
     // records are not convertible.
-    const std::string folder = tsconv_test::scratch_folder() + "-zones";  // kept by convert()
-    fs::create_directories(folder);
+    const std::string folder = tsconv_test::scratch_folder("-zones");  // kept by convert()
     const long long noon = 1681128000;
     const long long half_year = 15778476;
     write_file(folder + "/posixrules",

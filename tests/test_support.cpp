@@ -157,8 +157,8 @@ std::string new_stream_path() {
 
 }  // namespace
 
-std::string scratch_folder() {
-    const fs::path folder = test_folder_path();
+std::string scratch_folder(const std::string& name) {
+    const fs::path folder = test_folder_path().string() + name;
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder.string();

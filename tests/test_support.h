@@ -33,9 +33,10 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 
-// A fresh, empty folder for the running test. The scratch files of earlier
-// tests are removed when a test first asks for one, and all at exit.
-std::string scratch_folder();
+// A fresh, empty folder for the running test, one of its own for each name.
+// The scratch files of earlier tests are removed when a test first asks for
+// one, and all at exit.
+std::string scratch_folder(const std::string& name = "");
 
 // The scratch folder holding source.csv of the given content and the path of
 // target.csv there, the zone set for the runs.
