@@ -1,15 +1,9 @@
 // The real tsconv binary when the disk fails under it: the target's device
-// fills up part-way or at the last flush, closing the target fails, reading
-// the source fails part-way. Each ends with its message and status -1, and
-// the target keeps exactly what was converted before.
-//
-// The device is a small tmpfs mounted here (where mounting is allowed, as
-// for root) or /dev/full; read and close failures come from the kernel's
-// answers, changed by tsconv_fault_inject through ptrace.
-//
-// And when the world around it is hostile: standard descriptors closed, a
-// pipe whose reader leaves, a file-size limit, one FIFO or pipe as both
-// source and target, a FIFO as the zone. These start the binary from bash, which sets the scene.
+// (a small tmpfs mounted here where that is allowed, or /dev/full) fills up,
+// closing the target or reading the source fails (the kernel's answers changed
+// by tsconv_fault_inject through ptrace). Each ends with its message and
+// status -1, and the target keeps exactly what was converted before. And
+// when the world around it, set by bash, is hostile.
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -99,23 +93,15 @@ public:
     bool mounted() const { return mounted_; }
     const std::string& error() const { return error_; }
 
-    // Writes a file until the device is full.
-    void fill() const {
-        std::FILE* file = std::fopen((folder_ + "/filler").c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        const std::string block(64 * 1024, 'x');
-        while (std::fwrite(block.data(), 1, block.size(), file) == block.size()) {
-        }
-        std::fclose(file);
-    }
-
 private:
     std::string folder_;
     bool mounted_ = false;
     std::string error_;
 };
 
-TEST(FaultInjection, SourceReadFailsPartWay) {
+// Reads of the source that fail part-way, or closing the target that fails,
+// through the kernel's answers.
+TEST(FaultInjection, ReadOrCloseFails) {
     // About 700 KiB, so that reads of several blocks happen before a failure.
     const std::string records = records_source(24000);
     const auto [folder, source, target] = tsconv_test::scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
@@ -126,10 +112,11 @@ TEST(FaultInjection, SourceReadFailsPartWay) {
     }();
     const std::string huge_line = "45100;1;2;3;" + std::string(3 * 1024 * 1024, '7') + "\r\n";
     const std::string with_huge_line = records.substr(0, fifth_line_end) + huge_line + "45101;4\r\n";
+    constexpr std::size_t closing_fails = std::string::npos;
     const struct {
         std::string name;
         const std::string& source;
-        std::size_t readable;  // bytes read before reads fail
+        std::size_t readable;  // bytes read before reads fail, or closing_fails
     } cases[] = {
         {"at the start", records, 0},
         {"inside the first line", records, 10},
@@ -143,13 +130,20 @@ TEST(FaultInjection, SourceReadFailsPartWay) {
         {"in the read that ends a long line", with_huge_line, fifth_line_end + huge_line.size() + 3},
         // The injector itself changes nothing while the reads stay within its limit.
         {"never: one byte beyond the end", records, records.size() + 1},
+        // As on a network share that reports a failed write only at close:
+        // all that was converted stays.
+        {"closing the target", records, closing_fails},
     };
     for (const auto& c : cases) {
         write_file(source, c.source);
-        const CommandResult result = tsconv_with_fault({"read-eio", source, std::to_string(c.readable)}, source, target);
+        const bool closing = c.readable == closing_fails;
+        const std::vector<std::string> fault = closing ? std::vector<std::string>{"close-eio", target}
+                                                       : std::vector<std::string>{"read-eio", source, std::to_string(c.readable)};
+        const CommandResult result = tsconv_with_fault(fault, source, target);
         if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
-        const bool fails = c.readable <= c.source.size();
-        EXPECT_TRUE(ran(result, fails ? failure_status : 0, fails ? read_failed(source) : "")) << c.name;
+        const std::string message =
+            closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
+        EXPECT_TRUE(ran(result, message.empty() ? 0 : failure_status, message)) << c.name;
         // Exactly the records of the lines complete before the failure.
         const std::size_t last_line_end = c.readable == 0 ? std::string::npos : c.source.rfind('\n', c.readable - 1);
         const std::string before = last_line_end == std::string::npos ? "" : c.source.substr(0, last_line_end + 1);
@@ -157,53 +151,47 @@ TEST(FaultInjection, SourceReadFailsPartWay) {
     }
 }
 
-TEST(FaultInjection, TargetDeviceFills) {
+// Targets cut short: the 1 MiB device fills up part-way, or is full before
+// the run and refuses the few records in the buffers only at the last flush;
+// a write goes beyond the file-size limit (and fails, instead of SIGXFSZ
+// killing the run). The target keeps the start of the full target, cut after
+// a line.
+TEST(FaultInjection, TargetCutShort) {
     const struct {
-        const char* name;
+        std::string name;
+        bool on_device;
+        std::string setting;  // run by bash first; $2 is the target, $3 the folder
         std::size_t lines;
-        bool fill_first;  // else it fills up part-way
         std::size_t least_kept, most_kept;
     } cases[] = {
-        // Over 2 MiB of target, so the 1 MiB device fills up in the middle;
-        // what fitted stays, most of the device.
-        {"part-way", 40000, false, 512 * 1024, 1024 * 1024},
-        // A few records fit in the buffers; the device refuses them only when
-        // they are flushed before the target is closed.
-        {"at the last flush", 3, true, 0, 0},
+        {"device fills up part-way", true, ":", 40000, 512 * 1024, 1024 * 1024},
+        {"device full before the run", true, "cat /dev/zero >\"$3/device/filler\" 2>/dev/null", 3, 0, 0},
+        {"file-size limit", false, "ulimit -f 100", 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit", false, "ulimit -f 103", 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit, SIGXFSZ ignored", false, "trap '' XFSZ; ulimit -f 103", 10000, 99 * 1024, 103 * 1024},
     };
     std::string unmounted;
     for (const auto& c : cases) {
         const std::string records = records_source(c.lines);
         const auto [folder, source, target] = tsconv_test::scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
         const std::string full_target = converted(records);
-        ASSERT_GT(full_target.size(), c.most_kept * 2) << c.name;
-        EXPECT_TRUE(ran(tsconv(source, "/dev/full"), failure_status, write_failed("/dev/full"))) << c.name;
-
-        const SmallDevice device(folder + "/device", "1m");
-        if (!device.mounted()) {
-            unmounted = device.error();
+        const std::string what = c.name + " (" + c.setting + ")";
+        ASSERT_GT(full_target.size(), c.most_kept * 2) << what;
+        std::optional<SmallDevice> device;
+        if (c.on_device && !device.emplace(folder + "/device", "1m").mounted()) {
+            unmounted = device->error();
             continue;
         }
-        if (c.fill_first) device.fill();
-        const std::string on_device = folder + "/device/target.csv";
-        EXPECT_TRUE(ran(tsconv(source, on_device), failure_status, write_failed(on_device))) << c.name;
-        const std::string kept = read_file(on_device);
-        expect_cut_after_a_line(kept, full_target, c.name);
-        EXPECT_LE(kept.size(), c.most_kept) << c.name;
-        EXPECT_GE(kept.size(), c.least_kept) << c.name;
-        std::printf("1 MiB device, %s: %zu of %zu target bytes kept\n", c.name, kept.size(), full_target.size());
+        const std::string cut = c.on_device ? folder + "/device/target.csv" : target;
+        const CommandResult result = tsconv_in_bash(c.setting + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, cut, folder});
+        EXPECT_TRUE(ran(result, failure_status, write_failed(cut))) << what;
+        const std::string kept = read_file(cut);
+        expect_cut_after_a_line(kept, full_target, what);
+        EXPECT_LE(kept.size(), c.most_kept) << what;
+        EXPECT_GE(kept.size(), c.least_kept) << what;
+        std::printf("%s: %zu of %zu target bytes kept\n", what.c_str(), kept.size(), full_target.size());
     }
     if (!unmounted.empty()) GTEST_SKIP() << "cannot mount a tmpfs here: " << unmounted;
-}
-
-TEST(FaultInjection, ClosingTheTargetFails) {
-    // As on a network share that reports a failed write only at close.
-    const std::string records = records_source(3);
-    const auto [folder, source, target] = tsconv_test::scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
-    const CommandResult result = tsconv_with_fault({"close-eio", target}, source, target);
-    if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
-    EXPECT_TRUE(ran(result, failure_status, write_failed(target)));
-    EXPECT_EQ(read_file(target), converted(records));
 }
 
 // Scenes that bash sets around one run, in UTC: $0 is the binary, $1 the
@@ -231,6 +219,10 @@ TEST(HostileEnvironment, Scenes) {
         std::optional<std::string> target = std::nullopt;
     };
     std::vector<Case> cases = {
+        {"/dev/full as the target", records_source(40000), "exec \"$0\" \"$1\" dummy /dev/full", failure_status,
+         write_failed("/dev/full")},
+        {"/dev/full as the target of a few records", records_source(3), "exec \"$0\" \"$1\" dummy /dev/full",
+         failure_status, write_failed("/dev/full")},
         // Standard output and error both on one terminal (script runs the binary
         // under a pseudo-terminal): a record's warning shows before the message
         // of the failure that ends the run.
@@ -317,22 +309,6 @@ TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
     std::printf("200 runs: %d as the steady file, %d as the changing one, %d mixed\n", steady, changing, mixed);
     EXPECT_EQ(mixed, 0) << result.out << result.err;
     EXPECT_EQ(steady + changing, 200);
-}
-
-TEST(HostileEnvironment, FileSizeLimit) {
-    // Under ulimit -f a write beyond the limit fails (instead of SIGXFSZ
-    // killing the run), and the target is cut back to its last whole line.
-    const std::string records = records_source(10000);
-    const auto [folder, source, target] = tsconv_test::scene("UTC0", records);
-    const std::string full_target = converted(records);
-    for (const std::string limit : {"ulimit -f 100", "ulimit -f 103", "trap '' XFSZ; ulimit -f 103"}) {
-        const CommandResult result = tsconv_in_bash(limit + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, target});
-        EXPECT_TRUE(ran(result, failure_status, write_failed(target))) << limit;
-        const std::string kept = read_file(target);
-        expect_cut_after_a_line(kept, full_target, limit);
-        EXPECT_LE(kept.size(), 103u * 1024) << limit;
-        EXPECT_GE(kept.size(), 99u * 1024) << limit;
-    }
 }
 
 }  // namespace
