@@ -43,15 +43,13 @@ std::string records_source(std::size_t lines) {
     return source;
 }
 
-CommandResult tsconv(const std::string& source, const std::string& target) {
-    return tsconv_test::run_command(TSCONV_BINARY, {source, "dummy", target});
-}
-
 // What converting the content gives without any fault, with these warnings.
 std::string converted(const std::string& content, const std::string& warnings = "") {
     const std::string folder = tsconv_test::scratch_folder("-reference");
     write_file(folder + "/source.csv", content);
-    EXPECT_TRUE(ran(tsconv(folder + "/source.csv", folder + "/target.csv"), 0, "", warnings));
+    const CommandResult result =
+        tsconv_test::run_command(TSCONV_BINARY, {folder + "/source.csv", "dummy", folder + "/target.csv"});
+    EXPECT_TRUE(ran(result, 0, "", warnings));
     return read_file(folder + "/target.csv");
 }
 
@@ -69,34 +67,19 @@ CommandResult tsconv_in_bash(const std::string& script, const std::vector<std::s
     return tsconv_test::run_command("/bin/bash", words);
 }
 
-// After a failed write the target holds the start of the full target, cut
-// after a complete record line, never inside one.
-void expect_cut_after_a_line(const std::string& kept, const std::string& full_target, const std::string& what) {
-    EXPECT_TRUE(tsconv_test::starts_with(full_target, kept)) << what;
-    EXPECT_TRUE(kept.empty() || (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0))
-        << what << ": ends in " << kept.substr(kept.size() < 20 ? 0 : kept.size() - 20);
-}
-
 // A tmpfs of the given size at folder, unmounted again at the end.
-class SmallDevice {
-public:
-    SmallDevice(const std::string& folder, const std::string& size) : folder_(folder) {
+struct SmallDevice {
+    SmallDevice(const std::string& at, const std::string& size) : folder(at) {
         fs::create_directories(folder);
-        mounted_ = mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
-        if (!mounted_) error_ = std::strerror(errno);
+        if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) error = std::strerror(errno);
     }
     SmallDevice(const SmallDevice&) = delete;
     SmallDevice& operator=(const SmallDevice&) = delete;
     ~SmallDevice() {
-        if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+        if (error.empty()) umount2(folder.c_str(), MNT_DETACH);
     }
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
-    std::string error_;
+    std::string folder;
+    std::string error;  // why it could not be mounted
 };
 
 // Reads of the source that fail part-way, or closing the target that fails,
@@ -178,15 +161,17 @@ TEST(FaultInjection, TargetCutShort) {
         const std::string what = c.name + " (" + c.setting + ")";
         ASSERT_GT(full_target.size(), c.most_kept * 2) << what;
         std::optional<SmallDevice> device;
-        if (c.on_device && !device.emplace(folder + "/device", "1m").mounted()) {
-            unmounted = device->error();
+        if (c.on_device && !device.emplace(folder + "/device", "1m").error.empty()) {
+            unmounted = device->error;
             continue;
         }
         const std::string cut = c.on_device ? folder + "/device/target.csv" : target;
         const CommandResult result = tsconv_in_bash(c.setting + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, cut, folder});
         EXPECT_TRUE(ran(result, failure_status, write_failed(cut))) << what;
         const std::string kept = read_file(cut);
-        expect_cut_after_a_line(kept, full_target, what);
+        EXPECT_TRUE(tsconv_test::starts_with(full_target, kept)) << what;
+        EXPECT_TRUE(kept.empty() || (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0))
+            << what << ": ends in " << kept.substr(kept.size() < 20 ? 0 : kept.size() - 20);
         EXPECT_LE(kept.size(), c.most_kept) << what;
         EXPECT_GE(kept.size(), c.least_kept) << what;
         std::printf("%s: %zu of %zu target bytes kept\n", what.c_str(), kept.size(), full_target.size());

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -128,22 +129,15 @@ TEST_F(Scale, TenMillionLines) {
     fs::remove(source);
 
     // The target: the header, then the cycle's records ten million lines long.
-    const std::string target = path("target.csv");
-    ASSERT_EQ(fs::file_size(target), tsconv_test::target_header.size() + cycles * cycle_records.size());
-    std::FILE* file = std::fopen(target.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::vector<char> block(4 * 1024 * 1024);
-    std::uintmax_t offset = 0;
+    ASSERT_EQ(fs::file_size(path("target.csv")), tsconv_test::target_header.size() + cycles * cycle_records.size());
+    std::ifstream target(path("target.csv"), std::ios::binary);
+    std::string piece(tsconv_test::target_header.size(), '\0');
+    EXPECT_TRUE(target.read(piece.data(), static_cast<std::streamsize>(piece.size())) && piece == tsconv_test::target_header);
+    piece.resize(cycle_records.size());
     std::uintmax_t mismatches = 0;
-    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), file)) > 0;) {
-        for (std::size_t i = 0; i < got; ++i, ++offset) {
-            const char expected = offset < tsconv_test::target_header.size()
-                                      ? tsconv_test::target_header[offset]
-                                      : cycle_records[(offset - tsconv_test::target_header.size()) % cycle_records.size()];
-            mismatches += block[i] != expected;
-        }
+    for (std::uintmax_t i = 0; i < cycles; ++i) {
+        mismatches += !target.read(piece.data(), static_cast<std::streamsize>(piece.size())) || piece != cycle_records;
     }
-    std::fclose(file);
     EXPECT_EQ(mismatches, 0u);
 }
 
