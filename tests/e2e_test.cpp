@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -170,7 +171,7 @@ TEST(Conversion, SourcesAndTargets) {
     // 12:00 on the source clock in summer and winter, by a TZ rule and by the
     // time-zone database.
     for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "Europe/Berlin"}) {
-        if (zone[0] == 'E' && !tsconv_test::has_zone_file(zone)) continue;
+        if (std::strchr(zone, '/') != nullptr && !tsconv_test::has_zone_file(zone)) continue;
         cases.push_back({"summer and winter", "45122,5;1;2;3\n45245,5;1;2;3\n",
                          header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                   "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n",

@@ -90,8 +90,7 @@ constexpr int failure_status = 255;
 
 struct CommandResult {
     int status = 0;  // the exit status, or 128 + the signal that ended it
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // Runs program with arguments, standard output and error caught in files. The
@@ -100,7 +99,6 @@ struct CommandResult {
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments);
 
 // Passes when the run ended with the status and printed exactly out and err.
-testing::AssertionResult ran(const CommandResult& result, int status, const std::string& out,
-                             const std::string& err = "");
+testing::AssertionResult ran(const CommandResult& result, int status, const std::string& out, const std::string& err = "");
 
 }  // namespace tsconv_test
