@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -22,10 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 using tsconv_test::CommandResult;
 using tsconv_test::failure_status;
+using tsconv_test::ran;
 using tsconv_test::read_file;
 using tsconv_test::write_file;
 
 const std::string header(tsconv_test::target_header);
+const std::string first_record = header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n";
 
 CommandResult tsconv(const std::vector<std::string>& arguments) {
     return tsconv_test::run_command(TSCONV_BINARY, arguments);
@@ -36,88 +39,67 @@ struct Conversion {
     std::string target;
 };
 
-// Converts source content in the given zone.
 Conversion convert(const std::string& source, const char* zone = "UTC0") {
-    tsconv_test::set_time_zone(zone);
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/source.csv", source);
-    Conversion conversion;
-    conversion.result = tsconv({folder + "/source.csv", "dummy", folder + "/target.csv"});
-    conversion.target = read_file(folder + "/target.csv");
-    return conversion;
+    const tsconv_test::Scene scene = tsconv_test::scene(zone, source);
+    const CommandResult result = tsconv({scene.source, "dummy", scene.target});
+    return {result, read_file(scene.target)};
 }
 
-void expect_silent_success(const CommandResult& result) {
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
-}
-
-TEST(CommandLine, TooFewArgumentsShowUsage) {
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/source.csv", "45000;1;2;3\n");
-    const CommandResult result = tsconv({folder + "/source.csv", "dummy"});
-    EXPECT_EQ(result.status, failure_status);
-    EXPECT_EQ(result.out, std::string("Programmaufruf: ") + TSCONV_BINARY + " <Quelldatei> dummy <Zieldatei>\n");
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(tsconv({}).status, failure_status);
-}
-
-TEST(CommandLine, ArgumentsBeyondTheThirdAreIgnored) {
-    tsconv_test::set_time_zone("UTC0");
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/source.csv", "45000;1;2;3\n");
-    const CommandResult result =
-        tsconv({folder + "/source.csv", "dummy", folder + "/target.csv", "more", "even more"});
-    expect_silent_success(result);
-    EXPECT_EQ(read_file(folder + "/target.csv"),
-              header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n");
-}
-
-TEST(CommandLine, SourceThatCannotBeOpened) {
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/target.csv", "keep me");
-    for (const std::string& source : std::vector<std::string>{folder + "/missing.csv", folder}) {
-        const CommandResult result = tsconv({source, "dummy", folder + "/target.csv"});
-        EXPECT_EQ(result.status, failure_status);
-        EXPECT_EQ(result.out, "Quelldatei <" + source + "> konnte nicht geoeffnet werden!\n");
-        EXPECT_EQ(read_file(folder + "/target.csv"), "keep me");
-    }
-    tsconv({folder + "/missing.csv", "dummy", folder + "/new.csv"});
-    EXPECT_FALSE(tsconv_test::file_exists(folder + "/new.csv"));
-}
-
-TEST(CommandLine, TargetThatCannotBeCreated) {
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/source.csv", "45000;1;2;3\n");
-    for (const std::string& target : std::vector<std::string>{folder + "/no/such/folder/target.csv", folder}) {
-        const CommandResult result = tsconv({folder + "/source.csv", "dummy", target});
-        EXPECT_EQ(result.status, failure_status);
-        EXPECT_EQ(result.out, tsconv_test::write_failed(target));
-    }
-}
-
-TEST(CommandLine, RefusesToOverwriteTheSource) {
+// Each run starts in a folder holding source.csv and target.csv; neither
+// changes unless the run converts.
+TEST(CommandLine, ArgumentsAndFiles) {
     const std::string folder = tsconv_test::scratch_folder();
     const std::string source = folder + "/source.csv";
     const std::string content = "45000;1;2;3\n";
-    write_file(source, content);
-    std::vector<std::string> same = {source, folder + "/../" + fs::path(folder).filename().string() + "/source.csv"};
-    fs::create_hard_link(source, folder + "/hard.csv");
-    same.push_back(folder + "/hard.csv");
+    const std::string usage = std::string("Programmaufruf: ") + TSCONV_BINARY + " <Quelldatei> dummy <Zieldatei>\n";
+    const auto not_opened = [](const std::string& name) { return "Quelldatei <" + name + "> konnte nicht geoeffnet werden!\n"; };
+    const auto is_source = [](const std::string& name) { return "Zieldatei <" + name + "> ist die Quelldatei!\n"; };
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string target = "keep me";
+    };
+    std::vector<Case> cases = {
+        {{}, failure_status, usage},
+        {{source, "dummy"}, failure_status, usage},
+        {{source, "dummy", folder + "/target.csv", "more", "even more"}, 0, "", first_record},
+        {{folder + "/missing.csv", "dummy", folder + "/target.csv"}, failure_status, not_opened(folder + "/missing.csv")},
+        {{folder, "dummy", folder + "/target.csv"}, failure_status, not_opened(folder)},
+        {{folder + "/missing.csv", "dummy", folder + "/new.csv"}, failure_status, not_opened(folder + "/missing.csv")},
+        {{source, "dummy", folder + "/no/such/folder/target.csv"}, failure_status,
+         tsconv_test::write_failed(folder + "/no/such/folder/target.csv")},
+        {{source, "dummy", folder}, failure_status, tsconv_test::write_failed(folder)},
+    };
+    // The source under other names, as the target.
+    std::vector<std::string> same = {source, folder + "/../" + fs::path(folder).filename().string() + "/source.csv",
+                                     folder + "/hard.csv"};
 #ifdef _WIN32
     // File names are compared without case, and either slash separates.
-    same.push_back(folder + "/SOURCE.CSV");
-    same.push_back(fs::path(source).make_preferred().string());
+    same.insert(same.end(), {folder + "/SOURCE.CSV", fs::path(source).make_preferred().string()});
 #else
-    fs::create_symlink(source, folder + "/soft.csv");
     same.push_back(folder + "/soft.csv");
 #endif
-    for (const std::string& target : same) {
-        const CommandResult result = tsconv({source, "dummy", target});
-        EXPECT_EQ(result.status, failure_status) << target;
-        EXPECT_EQ(result.out, "Zieldatei <" + target + "> ist die Quelldatei!\n");
-        EXPECT_EQ(read_file(source), content);
+    for (const std::string& target : same) cases.push_back({{source, "dummy", target}, failure_status, is_source(target)});
+#ifdef __linux__
+    // A source that opens but cannot be read: the target holds the header.
+    cases.push_back({{"/proc/self/mem", "dummy", folder + "/target.csv"}, failure_status,
+                     tsconv_test::read_failed("/proc/self/mem"), header});
+#endif
+    for (const Case& c : cases) {
+        const std::string what = c.arguments.empty() ? "no arguments" : c.arguments.back();
+        tsconv_test::set_time_zone("UTC0");
+        write_file(source, content);
+        write_file(folder + "/target.csv", "keep me");
+        std::error_code absent;
+        fs::create_hard_link(source, folder + "/hard.csv", absent);
+#ifndef _WIN32
+        fs::create_symlink(source, folder + "/soft.csv", absent);
+#endif
+        EXPECT_TRUE(ran(tsconv(c.arguments), c.status, c.out)) << what;
+        EXPECT_EQ(read_file(source), content) << what;
+        EXPECT_EQ(read_file(folder + "/target.csv"), c.target) << what;
+        EXPECT_FALSE(tsconv_test::file_exists(folder + "/new.csv")) << what;
     }
 }
 
@@ -128,7 +110,7 @@ TEST(CommandLine, NamesOutsideTheAnsiCodePage) {
     const std::string source = folder + "/Messdaten_\u0141\u00f3d\u017a_\u65e5\u672c.csv";
     const std::string content = "45000,5;12,5;20;3,25\n";
     write_file(source, content);
-    expect_silent_success(tsconv({source, "dummy", folder + "/Ziel_\u0141\u00f3d\u017a_\u65e5\u672c.csv"}));
+    EXPECT_TRUE(ran(tsconv({source, "dummy", folder + "/Ziel_\u0141\u00f3d\u017a_\u65e5\u672c.csv"}), 0, ""));
     EXPECT_EQ(read_file(folder + "/Ziel_\u0141\u00f3d\u017a_\u65e5\u672c.csv"),
               header + "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n");
     const CommandResult refused = tsconv({source, "dummy", source});
@@ -139,22 +121,23 @@ TEST(CommandLine, NamesOutsideTheAnsiCodePage) {
     EXPECT_EQ(read_file(source), content);
 }
 
-TEST(Conversion, RecordsInSourceOrder) {
-    const struct {
+// Sources and the target and warnings they give, in UTC unless a zone is named.
+TEST(Conversion, SourcesAndTargets) {
+    struct Case {
         std::string name;
         std::string source;
         std::string target;
-    } cases[] = {
+        std::string zone = "UTC0";
+        std::string err = "";
+    };
+    std::vector<Case> cases = {
         {"empty source", "", header},
         {"column names and three records",
          "Datum;Wert1;Wert2;Wert3\r\n45000;1;2;3\r\n45000,5;4;5;6\r\n45001;7;8;9\r\n",
-         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                  "15.03.2023;10:00:0.000000;4.000000;5.000000;6.000000\r\n"
-                  "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n"},
-        {"last line with line end", "45000;1;2;3\n",
-         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
-        {"last line without line end", "45000;1;2;3",
-         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+         first_record + "15.03.2023;10:00:0.000000;4.000000;5.000000;6.000000\r\n"
+                        "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n"},
+        {"last line with line end", "45000;1;2;3\n", first_record},
+        {"last line without line end", "45000;1;2;3", first_record},
         // A value no line has supplied yet shows as zero; later partial lines
         // carry the earlier values forward.
         {"partial lines", "45000;1\n\n45000,5;;9\n45001;2;3;4\n45002;5\n",
@@ -162,13 +145,11 @@ TEST(Conversion, RecordsInSourceOrder) {
                   "15.03.2023;10:00:0.000000;1.000000;0.000000;0.000000\r\n"
                   "15.03.2023;22:00:0.000000;2.000000;3.000000;4.000000\r\n"
                   "16.03.2023;22:00:0.000000;5.000000;3.000000;4.000000\r\n"},
-        {"byte order mark before a record", "\xEF\xBB\xBF" "45000;1;2;3\r\n",
-         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        {"byte order mark before a record", "\xEF\xBB\xBF" "45000;1;2;3\r\n", first_record},
         // Ctrl-Z is an ordinary byte, not the end of the file (as it would be
         // to a Windows text-mode read).
         {"ctrl-z line", "45000;1;2;3\r\n\x1A\r\n45001;4;5;6\r\n",
-         header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                  "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"},
+         first_record + "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"},
         {"values", "45000;-1,5e1;1e400;-1e400\n45000;0;inf;0x1p3\n45000;nan\n",
          header + "14.03.2023;22:00:0.000000;-15.000000;inf;-inf\r\n"
                   "14.03.2023;22:00:0.000000;0.000000;inf;-inf\r\n"
@@ -177,36 +158,55 @@ TEST(Conversion, RecordsInSourceOrder) {
         {"seconds never show sixty", "45292,0833333333;1;2;3\n45292,08333333333;1;2;3\n",
          header + "31.12.2023;23:59:59.999997;1.000000;2.000000;3.000000\r\n"
                   "01.01.2024;00:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        // 450 characters, whose tail after character 399 would read as
+        // "5;6;7;8"; a line of several megabytes, and one without a line end at
+        // the very end.
+        {"long lines are one line",
+         "45000;1;2;3" + std::string(439 - 11 - 7, ' ') + "5;6;7;8\r\n45001;4;5;6;" + std::string(5 << 20, '9') +
+             "\n45002;7\n45001;4;5;6;" + std::string(5 << 20, '9'),
+         first_record + "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"
+                        "16.03.2023;22:00:0.000000;7.000000;5.000000;6.000000\r\n"
+                        "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"},
     };
-    for (const auto& c : cases) {
-        const Conversion conversion = convert(c.source);
-        expect_silent_success(conversion.result);
-        EXPECT_EQ(conversion.target, c.target) << c.name;
+    // 12:00 on the source clock in summer and winter, by a TZ rule and by the
+    // time-zone database.
+    for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "Europe/Berlin"}) {
+        if (std::strchr(zone, '/') != nullptr && !tsconv_test::has_zone_file(zone)) continue;
+        cases.push_back({"summer and winter", "45122,5;1;2;3\n45245,5;1;2;3\n",
+                         header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                  "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n",
+                         zone});
     }
-}
-
-TEST(Conversion, DecodingTable) {
-    std::string source;
-    std::string target = header;
+    Case decoding{"decoding table", "", header, "CET-1"};
     for (const tsconv_test::DecodedLine& row : tsconv_test::decoding_table) {
-        source += row.line + "\n";
-        if (!row.target_line.empty()) target += row.target_line + "\r\n";
+        decoding.source += row.line + "\n";
+        if (!row.target_line.empty()) decoding.target += row.target_line + "\r\n";
     }
-    const Conversion conversion = convert(source, "CET-1");
-    expect_silent_success(conversion.result);
-    EXPECT_EQ(conversion.target, target);
-}
-
-TEST(Conversion, SummerAndWinter) {
-    // 12:00 on the source clock, by a TZ rule and by the time-zone database.
-    std::vector<const char*> zones = {"CET-1CEST,M3.5.0,M10.5.0/3"};
-    if (tsconv_test::has_zone_file("Europe/Berlin")) zones.push_back("Europe/Berlin");
-    for (const char* zone : zones) {
-        const Conversion conversion = convert("45122,5;1;2;3\n45245,5;1;2;3\n", zone);
-        expect_silent_success(conversion.result);
-        EXPECT_EQ(conversion.target, header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                                              "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n")
-            << zone;
+    cases.push_back(decoding);
+    // Unconvertible time stamps are skipped with a warning.
+    using tsconv_test::skipped_warning;
+    const std::string skipped = skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7);
+    const std::string unconvertible =
+        "Datum;A;B;C\n1e300;1;2;3\n45000;1;2;3\n\n1e400;4;5;6\n-1e6;7\n2958466,5;8\n50424,5;9\n10000;10\n"
+        "402133,5;11\n402299,5;12\n";
+#ifdef _WIN32
+    // The Windows C runtime breaks down the years 1970 to 3000 only.
+    cases.push_back({"unconvertible", unconvertible,
+                     first_record + "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
+                                    "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n",
+                     "UTC0", skipped + skipped_warning(9) + skipped_warning(11)});
+#else
+    cases.push_back({"unconvertible", unconvertible,
+                     first_record + "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
+                                    "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n"
+                                    "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n"
+                                    "15.06.3001;10:00:0.000000;12.000000;5.000000;6.000000\r\n",
+                     "UTC0", skipped});
+#endif
+    for (const Case& c : cases) {
+        const Conversion conversion = convert(c.source, c.zone.c_str());
+        EXPECT_TRUE(ran(conversion.result, 0, "", c.err)) << c.name << " in " << c.zone;
+        EXPECT_EQ(conversion.target, c.target) << c.name << " in " << c.zone;
     }
 }
 
@@ -228,8 +228,7 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
     // every half year: daylight time from 12:02 to 12:10 UTC. And 200 leap
     // seconds in a row from 12:03 UTC, shown as seconds beyond 60: those
     // records are not convertible.
-    const std::string folder = tsconv_test::scratch_folder() + "-zones";  // kept by convert()
-    fs::create_directories(folder);
+    const std::string folder = tsconv_test::scratch_folder("-zones");  // kept by convert()
     const long long noon = 1681128000;
     const long long half_year = 15778476;
     write_file(folder + "/posixrules",
@@ -265,62 +264,6 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
     EXPECT_EQ(leap_run.result.err, tsconv_test::skipped_warning(2));
 #endif
 }
-
-TEST(Conversion, LongLinesAreOneLine) {
-    // 450 characters: the tail after character 399 would read as "5;6;7;8".
-    const std::string padded = "45000;1;2;3" + std::string(439 - 11 - 7, ' ') + "5;6;7;8";
-    // A line of several megabytes, and one without a line end at the very end.
-    const std::string huge = "45001;4;5;6;" + std::string(5 * 1024 * 1024, '9');
-    const Conversion conversion = convert(padded + "\r\n" + huge + "\n45002;7\n" + huge);
-    expect_silent_success(conversion.result);
-    EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                                          "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"
-                                          "16.03.2023;22:00:0.000000;7.000000;5.000000;6.000000\r\n"
-                                          "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n");
-}
-
-TEST(Conversion, UnconvertibleTimeStampsAreSkippedWithAWarning) {
-    const Conversion conversion = convert(
-        "Datum;A;B;C\n"
-        "1e300;1;2;3\n"
-        "45000;1;2;3\n"
-        "\n"
-        "1e400;4;5;6\n"
-        "-1e6;7\n"
-        "2958466,5;8\n"
-        "50424,5;9\n"
-        "10000;10\n"
-        "402133,5;11\n"
-        "402299,5;12\n");
-    EXPECT_EQ(conversion.result.status, 0);
-    EXPECT_EQ(conversion.result.out, "");
-    using tsconv_test::skipped_warning;
-#ifdef _WIN32
-    // The Windows C runtime breaks down the years 1970 to 3000 only.
-    EXPECT_EQ(conversion.result.err, skipped_warning(2) + skipped_warning(5) + skipped_warning(6) +
-                                         skipped_warning(7) + skipped_warning(9) + skipped_warning(11));
-    EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                                          "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
-                                          "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n");
-#else
-    EXPECT_EQ(conversion.result.err, skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7));
-    EXPECT_EQ(conversion.target, header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                                          "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
-                                          "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n"
-                                          "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n"
-                                          "15.06.3001;10:00:0.000000;12.000000;5.000000;6.000000\r\n");
-#endif
-}
-
-#ifdef __linux__
-TEST(Conversion, FailedReadsAreReported) {
-    const std::string folder = tsconv_test::scratch_folder();
-    const CommandResult result = tsconv({"/proc/self/mem", "dummy", folder + "/target.csv"});
-    EXPECT_EQ(result.status, failure_status);
-    EXPECT_EQ(result.out, tsconv_test::read_failed("/proc/self/mem"));
-    EXPECT_EQ(read_file(folder + "/target.csv"), header);
-}
-#endif
 
 #ifdef _WIN32
 // The system zone (TZ not set) by the rules Windows keeps for each year,
@@ -394,6 +337,12 @@ YearlyRules system_rules(DYNAMIC_TIME_ZONE_INFORMATION& zone) {
     return rules;
 }
 
+std::string shown_time(int day, int month, int year, int hour, int minute, int second) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.000000", day, month, year, hour, minute, second);
+    return text;
+}
+
 // "DD.MM.YYYY;HH:MM:S.000000" of a UTC instant: a year's rules hold from the
 // moment the clock of the year before shows its New Year.
 std::string reference_time(const YearlyRules& rules, long long unix_second) {
@@ -402,10 +351,7 @@ std::string reference_time(const YearlyRules& rules, long long unix_second) {
     const int year = from_ms(t).wYear;
     const int rule_year = from_ms(local(year)).wYear > year ? year + 1 : from_ms(local(year - 1)).wYear >= year ? year : year - 1;
     const SYSTEMTIME shown = from_ms(local(rule_year));
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.000000", shown.wDay, shown.wMonth, shown.wYear,
-                  shown.wHour, shown.wMinute, shown.wSecond);
-    return text;
+    return shown_time(shown.wDay, shown.wMonth, shown.wYear, shown.wHour, shown.wMinute, shown.wSecond);
 }
 
 // The C runtime's breakdown, where the system has no yearly rules for the zone.
@@ -413,16 +359,7 @@ std::string runtime_time(long long unix_second) {
     const __time64_t t = unix_second;
     std::tm tm;
     _localtime64_s(&tm, &t);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.000000", tm.tm_mday, tm.tm_mon + 1,
-                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return text;
-}
-
-std::string serial_date(long long unix_second) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", 25569 + (unix_second + 7200) / 86400.0);
-    return text;
+    return shown_time(tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
 }  // namespace system_zone
@@ -431,8 +368,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
     const char* named_zone = std::getenv("TSCONV_SYSTEM_ZONE");  // "none": no Windows zone
     if (named_zone == nullptr) GTEST_SKIP() << "run by the ctest entries SystemZone.*, each in a host zone of its own";
     const std::string expected_key = named_zone == std::string("none") ? "" : named_zone;
-    _putenv_s("TZ", "");  // the system zone, for tsconv.exe and the C runtime here
-    _tzset();
+    tsconv_test::set_time_zone("");  // the system zone, for tsconv.exe and the C runtime here
     DYNAMIC_TIME_ZONE_INFORMATION zone;
     ASSERT_NE(GetDynamicTimeZoneInformation(&zone), TIME_ZONE_ID_INVALID);
     char key[128];
@@ -467,12 +403,11 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
         if (std::string(n.key) == key) instants.push_back(n.unix_second);
     }
     std::string source;
-    for (const long long t : instants) source += system_zone::serial_date(t) + ";1;2;3\n";
-    const std::string folder = tsconv_test::scratch_folder();
-    write_file(folder + "/source.csv", source);
-    expect_silent_success(tsconv({folder + "/source.csv", "dummy", folder + "/target.csv"}));
+    for (const long long t : instants) source += tsconv_test::serial_date(t) + ";1;2;3\n";
+    const Conversion conversion = convert(source, "");
+    EXPECT_TRUE(ran(conversion.result, 0, ""));
+    const std::string& target = conversion.target;
     std::vector<std::string_view> records;
-    const std::string target = read_file(folder + "/target.csv");
     for (std::size_t at = header.size(), end; (end = target.find('\n', at)) != std::string::npos; at = end + 1) {
         records.push_back(std::string_view(target).substr(at, end - at));
     }
@@ -499,13 +434,10 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
 
 TEST(Example, ConvertsAsShipped) {
     if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
-    tsconv_test::set_time_zone("Europe/Berlin");
-    const std::string folder = tsconv_test::scratch_folder();
     const std::string examples = TSCONV_EXAMPLES;
-    const CommandResult result =
-        tsconv({examples + "/controller-log.csv", "dummy", folder + "/target.csv"});
-    expect_silent_success(result);
-    EXPECT_EQ(read_file(folder + "/target.csv"), read_file(examples + "/controller-log.converted.csv"));
+    const Conversion conversion = convert(read_file(examples + "/controller-log.csv"), "Europe/Berlin");
+    EXPECT_TRUE(ran(conversion.result, 0, ""));
+    EXPECT_EQ(conversion.target, read_file(examples + "/controller-log.converted.csv"));
 }
 
 }  // namespace

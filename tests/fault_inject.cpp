@@ -151,30 +151,21 @@ int trace(pid_t pid, Fault& fault) {
     }
 }
 
-[[noreturn]] void usage() {
-    std::fprintf(stderr,
-                 "usage: tsconv_fault_inject read-eio PATH N -- PROGRAM ARGUMENTS...\n"
-                 "       tsconv_fault_inject close-eio PATH -- PROGRAM ARGUMENTS...\n");
-    std::exit(status_internal);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     Fault fault;
-    int next = 1;
-    if (argc > 3 && std::strcmp(argv[1], "read-eio") == 0) {
-        fault.on_read = true;
-        fault.path = argv[2];
-        fault.limit = std::strtoull(argv[3], nullptr, 10);
-        next = 4;
-    } else if (argc > 2 && std::strcmp(argv[1], "close-eio") == 0) {
-        fault.path = argv[2];
-        next = 3;
-    } else {
-        usage();
+    fault.on_read = argc > 1 && std::strcmp(argv[1], "read-eio") == 0;
+    const int next = fault.on_read ? 4 : 3;  // the "--"
+    if ((!fault.on_read && (argc < 2 || std::strcmp(argv[1], "close-eio") != 0)) || next + 1 >= argc ||
+        std::strcmp(argv[next], "--") != 0) {
+        std::fprintf(stderr,
+                     "usage: tsconv_fault_inject read-eio PATH N -- PROGRAM ARGUMENTS...\n"
+                     "       tsconv_fault_inject close-eio PATH -- PROGRAM ARGUMENTS...\n");
+        return status_internal;
     }
-    if (next >= argc || std::strcmp(argv[next], "--") != 0 || next + 1 >= argc) usage();
+    fault.path = argv[2];
+    if (fault.on_read) fault.limit = std::strtoull(argv[3], nullptr, 10);
     char** const program = argv + next + 1;
     if (!supported()) {
         std::fprintf(stderr, "tsconv_fault_inject: this processor is not supported\n");

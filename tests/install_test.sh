@@ -15,16 +15,10 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
 failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if ! "$cmake" --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1; then
-  cat "$scratch/install.log"
-  echo "FAIL: cmake --install"
-  exit 1
-fi
+"$cmake" --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
+  { cat "$scratch/install.log"; echo "FAIL: cmake --install"; exit 1; }
 
 # Exactly the program, its page and the licence, nothing else (no library, no
 # tests).
@@ -54,19 +48,14 @@ fi
 mkdir "$scratch/work"
 printf 'Datum;Wert1;Wert2;Wert3\r\n45000,5;12,5;20;3,25\r\n' >"$scratch/work/source.csv"
 (cd "$scratch/work" && TZ=UTC0 "$build/tsconv" source.csv dummy expected.csv)
-set +e
+status=0
 (cd "$scratch/work" && PATH="$prefix/bin:$PATH" TZ=UTC0 tsconv source.csv dummy converted.csv \
-  >"$scratch/out" 2>"$scratch/err")
-status=$?
-set -e
+  >"$scratch/out" 2>"$scratch/err") || status=$?
 ((status == 0)) || fail "installed tsconv exited with $status"
 [[ -s $scratch/out || -s $scratch/err ]] &&
   fail "installed tsconv printed:"$'\n'"$(cat "$scratch/out" "$scratch/err")"
 cmp "$scratch/work/expected.csv" "$scratch/work/converted.csv" ||
   fail "the installed tsconv converts a record differently from the build's"
 
-if ((failures)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
+((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
 echo "installed into a scratch prefix; the installed tsconv converts a record"

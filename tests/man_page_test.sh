@@ -14,10 +14,7 @@ readme=$(realpath "$3")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # 1. No warnings, of any kind.
 lint=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
@@ -37,9 +34,7 @@ wide=$(groff -man -Tascii -P-c -P-b -P-u "$page" 2>/dev/null | awk 'length > 80'
 # so that a message is found whatever the formatting around it.
 groff -man -Tascii -P-c -P-b -P-u -rLL=300n -rHY=0 "$page" 2>/dev/null |
   sed -e 's/^ *//' -e 's/  */ /g' -e 's/ $//' >"$scratch/page.txt"
-shows() {
-  grep -Fxq -- "$1" "$scratch/page.txt"
-}
+shows() { grep -Fxq -- "$1" "$scratch/page.txt"; }
 
 # 3. Every message as the program prints it. SOURCE and TARGET are the names
 # the page uses for the arguments, so the files here carry those names;
@@ -50,12 +45,9 @@ messages=()
 # run EXPECTED_STATUS STREAM ARGUMENTS...: runs the arguments in the work
 # folder and keeps the line printed on STREAM (out or err) as a message.
 run() {
-  local expected_status=$1 stream=$2 status
+  local expected_status=$1 stream=$2 status=0
   shift 2
-  set +e
-  (cd "$work" && "$@" >"$scratch/out" 2>"$scratch/err")
-  status=$?
-  set -e
+  (cd "$work" && "$@" >"$scratch/out" 2>"$scratch/err") || status=$?
   ((status == expected_status)) || fail "$* exited with $status, not $expected_status"
   messages+=("$(tr -d '\r' <"$scratch/$stream")")
   rm -rf "$work"
@@ -72,10 +64,8 @@ run 255 out "$tsconv" SOURCE dummy TARGET
 ln -s /proc/self/mem "$work/SOURCE"
 run 255 out "$tsconv" SOURCE dummy TARGET
 # Line 17 holds a time stamp that cannot be converted.
-{
-  for _ in $(seq 16); do printf 'Zeitstempel;Istwert;Sollwert;Stellgrad\n'; done
-  printf '1e300;1;2;3\n'
-} >"$work/SOURCE"
+printf 'Zeitstempel;Istwert;Sollwert;Stellgrad\n%.0s' {1..16} >"$work/SOURCE"
+printf '1e300;1;2;3\n' >>"$work/SOURCE"
 run 0 err "$tsconv" SOURCE dummy TARGET
 for message in "${messages[@]}"; do
   if [[ -z $message ]]; then
@@ -109,8 +99,5 @@ else
   done <"$scratch/example.converted.csv"
 fi
 
-if ((failures)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
+((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
 echo "manual page: no warnings, ${#messages[@]} messages and the example agree with the program"

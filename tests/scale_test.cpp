@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -37,37 +38,10 @@ constexpr long max_growth_kib = 2 * 1024;
 constexpr std::size_t megabyte = 1000 * 1000;
 
 struct Measured {
-    int status = -1;       // exit status, or 128 + signal
+    tsconv_test::CommandResult result;
     long peak_kib = 0;     // peak resident memory of the converter
     double seconds = 0.0;  // wall-clock time
-    std::string out;
-    std::string err;
 };
-
-// Runs tsconv SOURCE dummy TARGET through the measuring launcher, which keeps
-// this process's own memory out of the figure.
-Measured run_tsconv(const std::string& source, const std::string& target, const std::string& folder) {
-    const std::string figures_path = folder + "/figures";
-    const tsconv_test::CommandResult result = tsconv_test::run_command(
-        TSCONV_MEASURE_RUN, {figures_path, "--", TSCONV_BINARY, source, "dummy", target});
-    Measured run;
-    run.status = result.status;
-    run.out = result.out;
-    run.err = result.err;
-    std::FILE* figures = std::fopen(figures_path.c_str(), "r");
-    if (figures == nullptr || std::fscanf(figures, "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
-        ADD_FAILURE() << "no figures from the launcher";
-    }
-    if (figures != nullptr) std::fclose(figures);
-    return run;
-}
-
-void report(const std::string& what, const Measured& run, std::uintmax_t source_bytes) {
-    std::printf("[figures] %-34s %8.1f MB source  peak RSS %6.1f MiB  %7.2f s\n", what.c_str(),
-                static_cast<double>(source_bytes) / megabyte, static_cast<double>(run.peak_kib) / 1024,
-                run.seconds);
-    std::fflush(stdout);
-}
 
 // Writes a file of the given size in pieces made by `piece` (called with the
 // offset of the piece, returns the text to append).
@@ -84,52 +58,47 @@ void generate(const std::string& path, std::uintmax_t size, const std::function<
     ASSERT_EQ(std::fclose(file), 0) << path;
 }
 
-// The scratch folder of the running test, removed again at its end.
-class Scratch {
-public:
-    Scratch() : folder_(tsconv_test::scratch_folder()) {}
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+// Each test converts in the scratch folder, in one zone, and compares the
+// converter's memory with that of converting a source of two lines.
+class Scale : public testing::Test {
+protected:
+    void SetUp() override {
+        tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+        folder = tsconv_test::scratch_folder();
+        write_file(path("small.csv"), "45000;1;2;3\r\n45000,5;4;5;6\r\n");
+        small_peak_kib = convert("a source of two lines", path("small.csv")).peak_kib;
     }
-    std::string path(const std::string& name) const { return folder_ + "/" + name; }
-    const std::string& folder() const { return folder_; }
 
-private:
-    std::string folder_;
+    std::string path(const std::string& name) const { return folder + "/" + name; }
+
+    // Runs tsconv SOURCE dummy target.csv through the measuring launcher,
+    // which keeps this process's own memory out of the figure, and checks that
+    // it succeeded, printed nothing to standard output and used little memory.
+    Measured convert(const std::string& what, const std::string& source) {
+        Measured run;
+        run.result = tsconv_test::run_command(
+            TSCONV_MEASURE_RUN, {path("figures"), "--", TSCONV_BINARY, source, "dummy", path("target.csv")});
+        std::FILE* figures = std::fopen(path("figures").c_str(), "r");
+        if (figures == nullptr || std::fscanf(figures, "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
+            ADD_FAILURE() << "no figures from the launcher";
+        }
+        if (figures != nullptr) std::fclose(figures);
+        std::printf("[figures] %-34s %8.1f MB source  peak RSS %6.1f MiB  %7.2f s\n", what.c_str(),
+                    static_cast<double>(fs::file_size(source)) / megabyte, static_cast<double>(run.peak_kib) / 1024,
+                    run.seconds);
+        std::fflush(stdout);
+        EXPECT_EQ(run.result.status, 0) << what;
+        EXPECT_EQ(run.result.out, "") << what;
+        EXPECT_LT(run.peak_kib, max_peak_kib) << what;
+        EXPECT_LT(run.peak_kib, small_peak_kib > 0 ? small_peak_kib + max_growth_kib : max_peak_kib) << what;
+        return run;
+    }
+
+    std::string folder;
+    long small_peak_kib = 0;
 };
 
-// The peak memory of converting a source of a few lines, for comparison.
-long small_run_peak_kib(const Scratch& scratch) {
-    write_file(scratch.path("small.csv"), "45000;1;2;3\r\n45000,5;4;5;6\r\n");
-    const Measured run = run_tsconv(scratch.path("small.csv"), scratch.path("small-target.csv"), scratch.folder());
-    EXPECT_EQ(run.status, 0);
-    report("a source of two lines", run, 28);
-    return run.peak_kib;
-}
-
-void expect_small_memory(const Measured& run, long small_peak_kib) {
-    EXPECT_LT(run.peak_kib, max_peak_kib);
-    EXPECT_LT(run.peak_kib, small_peak_kib + max_growth_kib);
-}
-
-// Reads a file in blocks, handing each to `check`.
-void for_each_block(const std::string& path, const std::function<void(std::string_view)>& check) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(file, nullptr) << path;
-    std::vector<char> block(4 * 1024 * 1024);
-    std::size_t got;
-    while ((got = std::fread(block.data(), 1, block.size(), file)) > 0) check(std::string_view(block.data(), got));
-    std::fclose(file);
-}
-
-TEST(Scale, TenMillionLines) {
-    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    const Scratch scratch;
-    const long small_peak = small_run_peak_kib(scratch);
-
+TEST_F(Scale, TenMillionLines) {
     // A cycle of lines, LF and CR LF ended, one of them partial: every cycle
     // converts to the same records.
     const std::string cycle =
@@ -142,73 +111,53 @@ TEST(Scale, TenMillionLines) {
     const std::string head = "Zeitstempel;Istwert;Sollwert;Stellgrad\r\n";
     std::string cycles_block;
     for (int i = 0; i < 1000; ++i) cycles_block += cycle;
-    const std::string source = scratch.path("ten-million-lines.csv");
-    generate(source, head.size() + cycles * cycle.size(), [&](std::uintmax_t offset) -> std::string_view {
-        return offset == 0 ? std::string_view(head) : std::string_view(cycles_block);
-    });
 
     // The records of one cycle, as a conversion of one cycle gives them.
-    write_file(scratch.path("cycle.csv"), cycle);
-    ASSERT_EQ(run_tsconv(scratch.path("cycle.csv"), scratch.path("cycle-target.csv"), scratch.folder()).status, 0);
-    const std::string cycle_target = read_file(scratch.path("cycle-target.csv"));
+    write_file(path("cycle.csv"), cycle);
+    ASSERT_EQ(convert("one cycle", path("cycle.csv")).result.err, "");
+    const std::string cycle_target = read_file(path("target.csv"));
     const tsconv_test::ConversionCheck cycle_check = tsconv_test::check_conversion(cycle, cycle_target, "");
     ASSERT_EQ(cycle_check.problem, "");
     ASSERT_EQ(cycle_check.records.size(), 5u);
     const std::string cycle_records = cycle_target.substr(tsconv_test::target_header.size());
 
-    const std::string target = scratch.path("ten-million-lines-target.csv");
-    const Measured run = run_tsconv(source, target, scratch.folder());
-    report("10,000,001 lines", run, fs::file_size(source));
+    const std::string source = path("ten-million-lines.csv");
+    generate(source, head.size() + cycles * cycle.size(), [&](std::uintmax_t offset) -> std::string_view {
+        return offset == 0 ? std::string_view(head) : std::string_view(cycles_block);
+    });
+    EXPECT_EQ(convert("10,000,001 lines", source).result.err, "");
     fs::remove(source);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    expect_small_memory(run, small_peak);
 
     // The target: the header, then the cycle's records ten million lines long.
-    ASSERT_EQ(fs::file_size(target), tsconv_test::target_header.size() + cycles * cycle_records.size());
-    std::uintmax_t offset = 0;
+    ASSERT_EQ(fs::file_size(path("target.csv")), tsconv_test::target_header.size() + cycles * cycle_records.size());
+    std::ifstream target(path("target.csv"), std::ios::binary);
+    std::string piece(tsconv_test::target_header.size(), '\0');
+    EXPECT_TRUE(target.read(piece.data(), static_cast<std::streamsize>(piece.size())) && piece == tsconv_test::target_header);
+    piece.resize(cycle_records.size());
     std::uintmax_t mismatches = 0;
-    for_each_block(target, [&](std::string_view block) {
-        for (const char c : block) {
-            const char expected = offset < tsconv_test::target_header.size()
-                                      ? tsconv_test::target_header[offset]
-                                      : cycle_records[(offset - tsconv_test::target_header.size()) % cycle_records.size()];
-            mismatches += c != expected;
-            ++offset;
-        }
-    });
+    for (std::uintmax_t i = 0; i < cycles; ++i) {
+        mismatches += !target.read(piece.data(), static_cast<std::streamsize>(piece.size())) || piece != cycle_records;
+    }
     EXPECT_EQ(mismatches, 0u);
 }
 
-TEST(Scale, OneLineOf200MegabytesWithoutLineEnd) {
-    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    const Scratch scratch;
-    const long small_peak = small_run_peak_kib(scratch);
-
+TEST_F(Scale, OneLineOf200MegabytesWithoutLineEnd) {
     // A record first, then the long line: its own record, whatever follows
     // its first characters (numbers and separators that must not count).
     const std::string first = "45000;1;2;3\r\n";
     const std::string start = "45001,5;4;5;6;";
     std::string filler;
     for (int i = 0; i < 100000; ++i) filler += "45002;7;8;9;";
-    const std::string source = scratch.path("long-line.csv");
-    const std::uintmax_t size = first.size() + 200 * megabyte;
-    generate(source, size, [&](std::uintmax_t offset) -> std::string_view {
+    const std::string source = path("long-line.csv");
+    generate(source, first.size() + 200 * megabyte, [&](std::uintmax_t offset) -> std::string_view {
         if (offset == 0) return first;
         if (offset == first.size()) return start;
         return filler;
     });
-    const std::string target = scratch.path("long-line-target.csv");
-    const Measured run = run_tsconv(source, target, scratch.folder());
-    report("one line of 200 MB, no line end", run, size);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
-    expect_small_memory(run, small_peak);
-    EXPECT_EQ(read_file(target), std::string(tsconv_test::target_header) +
-                                     "14.03.2023;23:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                                     "16.03.2023;11:00:0.000000;4.000000;5.000000;6.000000\r\n");
+    EXPECT_EQ(convert("one line of 200 MB, no line end", source).result.err, "");
+    EXPECT_EQ(read_file(path("target.csv")), std::string(tsconv_test::target_header) +
+                                                 "14.03.2023;23:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                                 "16.03.2023;11:00:0.000000;4.000000;5.000000;6.000000\r\n");
 }
 
 std::string random_bytes(std::mt19937_64& random, std::size_t size) {
@@ -220,13 +169,9 @@ std::string random_bytes(std::mt19937_64& random, std::size_t size) {
     return bytes;
 }
 
-TEST(Scale, DegenerateSources) {
-    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    const Scratch scratch;
-    const long small_peak = small_run_peak_kib(scratch);
+TEST_F(Scale, DegenerateSources) {
     constexpr std::size_t size = 64 * megabyte;
     std::mt19937_64 random(20240601);
-
     const struct {
         std::string name;
         std::function<std::string()> make;
@@ -253,18 +198,10 @@ TEST(Scale, DegenerateSources) {
     };
     for (const auto& c : cases) {
         const std::string content = c.make();
-        const std::string source = scratch.path("source.csv");
-        const std::string target = scratch.path("target.csv");
-        write_file(source, content);
-        const Measured run = run_tsconv(source, target, scratch.folder());
-        report(c.name, run, content.size());
-        EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(run.out, "") << c.name;
-        expect_small_memory(run, small_peak);
-
-        const std::string converted = read_file(target);
-        const std::string warnings = run.err;
-        const tsconv_test::ConversionCheck check = tsconv_test::check_conversion(content, converted, warnings);
+        write_file(path("source.csv"), content);
+        const Measured run = convert(c.name, path("source.csv"));
+        const std::string target = read_file(path("target.csv"));
+        const tsconv_test::ConversionCheck check = tsconv_test::check_conversion(content, target, run.result.err);
         EXPECT_EQ(check.problem, "") << c.name;
         std::size_t skipped = 0;
         for (const tsconv_test::LineOutcome line : check.lines) skipped += line == tsconv_test::LineOutcome::warning;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -117,40 +118,35 @@ bool file_exists(const std::string& path) {
 
 namespace {
 
+#ifdef _WIN32
+const int process_id = _getpid();
+#else
+const int process_id = static_cast<int>(getpid());
+#endif
+
+fs::path run_folder() {
+    return fs::temp_directory_path() / ("tsconv-" + std::to_string(process_id));
+}
+
+void remove_run_folder() {
+    std::error_code ignored;
+    fs::remove_all(run_folder(), ignored);
+}
+
+// The running test's scratch paths start with this; a new test clears away
+// those of the one before.
 fs::path test_folder_path() {
+    static std::string last_test;
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(test->test_suite_name()) + "." + test->name();
-    for (char& c : name) {
-        if (c == '/') c = '_';
+    std::replace(name.begin(), name.end(), '/', '_');
+    if (name != last_test) {
+        if (last_test.empty()) std::atexit(remove_run_folder);
+        remove_run_folder();
+        last_test = name;
     }
-#ifdef _WIN32
-    const int pid = _getpid();
-#else
-    const int pid = static_cast<int>(getpid());
-#endif
-    return fs::temp_directory_path() / ("tsconv-" + std::to_string(pid)) / name;
+    return run_folder() / name;
 }
-
-#ifdef _WIN32
-std::string without_carriage_returns(const std::string& text) {
-    std::string lines;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lines += text[i];
-    }
-    return lines;
-}
-#endif
-
-}  // namespace
-
-std::string scratch_folder() {
-    const fs::path folder = test_folder_path();
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder.string();
-}
-
-namespace {
 
 std::string new_stream_path() {
     static unsigned streams = 0;
@@ -160,6 +156,26 @@ std::string new_stream_path() {
 }
 
 }  // namespace
+
+std::string scratch_folder(const std::string& name) {
+    const fs::path folder = test_folder_path().string() + name;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder.string();
+}
+
+Scene scene(const char* zone, const std::string& content) {
+    set_time_zone(zone);
+    const std::string folder = scratch_folder();
+    write_file(folder + "/source.csv", content);
+    return {folder, folder + "/source.csv", folder + "/target.csv"};
+}
+
+std::string serial_date(long long unix_second) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", 25569 + (unix_second + 7200) / 86400.0);
+    return text;
+}
 
 ScratchStream::ScratchStream() : path_(new_stream_path()), file_(std::fopen(path_.c_str(), "wb")) {
     if (file_ == nullptr) ADD_FAILURE() << "cannot create " << path_;
@@ -183,26 +199,21 @@ std::string ScratchStream::close() {
 }
 
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments) {
-    const std::string folder = test_folder_path().string() + "-run";
+    const fs::path folder = test_folder_path().string() + "-run";
     fs::create_directories(folder);
-    const std::string out_path = (fs::path(folder) / "stdout").string();
-    const std::string err_path = (fs::path(folder) / "stderr").string();
+    const std::string out_path = (folder / "stdout").string();
+    const std::string err_path = (folder / "stderr").string();
     CommandResult result;
 #ifdef _WIN32
     std::string command = "\"" + program + "\"";
     for (const std::string& argument : arguments) command += " \"" + argument + "\"";
-    command += " >\"" + out_path + "\" 2>\"" + err_path + "\"";
     // cmd.exe strips one pair of quotes around the whole line. The wide
     // command line carries any name.
-    const std::string line = "\"" + command + "\"";
+    const std::string line = "\"" + command + " >\"" + out_path + "\" 2>\"" + err_path + "\"\"";
     std::wstring wide_line(line.size() + 1, L'\0');
     wide_line.resize(static_cast<std::size_t>(
         MultiByteToWideChar(CP_UTF8, 0, line.c_str(), -1, wide_line.data(), static_cast<int>(wide_line.size())) - 1));
     result.status = _wsystem(wide_line.c_str());
-    // Standard output and error are text streams: the C runtime writes each
-    // "\n" of a message as CR LF. Compare messages as lines.
-    result.out = without_carriage_returns(read_file(out_path));
-    result.err = without_carriage_returns(read_file(err_path));
 #else
     std::vector<std::string> words = arguments;
     words.insert(words.begin(), program);
@@ -223,10 +234,24 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
         return result;
     }
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+#endif
     result.out = read_file(out_path);
     result.err = read_file(err_path);
+#ifdef _WIN32
+    // Standard output and error are text streams: the C runtime writes each
+    // "\n" of a message as CR LF. Compare messages as lines.
+    for (std::string* text : {&result.out, &result.err}) {
+        for (std::size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos;) text->erase(at, 1);
+    }
 #endif
     return result;
+}
+
+testing::AssertionResult ran(const CommandResult& result, int status, const std::string& out, const std::string& err) {
+    if (result.status == status && result.out == out && result.err == err) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "status " << result.status << ", not " << status << "\nout: \"" << result.out
+                                       << "\", not \"" << out << "\"\nerr: \"" << result.err << "\", not \"" << err
+                                       << "\"";
 }
 
 }  // namespace tsconv_test

@@ -2,6 +2,8 @@
 
 // Helpers shared by the tests: time zones, scratch files, running commands.
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,8 +33,21 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 
-// A fresh, empty folder for the running test.
-std::string scratch_folder();
+// A fresh, empty folder for the running test, one of its own for each name.
+// The scratch files of earlier tests are removed when a test first asks for
+// one, and all at exit.
+std::string scratch_folder(const std::string& name = "");
+
+// The scratch folder holding source.csv of the given content and the path of
+// target.csv there, the zone set for the runs.
+struct Scene {
+    std::string folder, source, target;
+};
+Scene scene(const char* zone, const std::string& content);
+
+// The source's time stamp of a UTC second (days since 30.12.1899 on a clock
+// two hours ahead of UTC), in full.
+std::string serial_date(long long unix_second);
 
 // A scratch file of the running test as a stream: reading the given text, or,
 // made without one, taking what is written to it. A real file, so the
@@ -75,13 +90,15 @@ constexpr int failure_status = 255;
 
 struct CommandResult {
     int status = 0;  // the exit status, or 128 + the signal that ended it
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // Runs program with arguments, standard output and error caught in files. The
 // time zone set with set_time_zone is passed on. On Windows (through cmd.exe)
 // the captured CR LF line ends are given back as "\n".
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments);
+
+// Passes when the run ended with the status and printed exactly out and err.
+testing::AssertionResult ran(const CommandResult& result, int status, const std::string& out, const std::string& err = "");
 
 }  // namespace tsconv_test
