@@ -20,9 +20,13 @@ constexpr std::int64_t first_minute = days_from_civil(1, 1, 1) * minutes_per_day
 constexpr std::int64_t end_minute = days_from_civil(10000, 1, 1) * minutes_per_day;
 
 // Local seconds since 1970-01-01 as minute and second.
-void local_from_seconds(std::int64_t seconds, LocalTimestamp& local) {
-    local.minute = floor_div(seconds, seconds_per_minute);
-    local.second = static_cast<int>(seconds - local.minute * seconds_per_minute);
+void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimestamp& local) {
+    if (static_cast<std::uint64_t>(seconds) - static_cast<std::uint64_t>(cache.minute_start) >= seconds_per_minute) {
+        cache.minute = floor_div(seconds, seconds_per_minute);
+        cache.minute_start = cache.minute * seconds_per_minute;
+    }
+    local.minute = cache.minute;
+    local.second = static_cast<int>(seconds - cache.minute_start);
 }
 
 // True when the target can show the breakdown: a date of the years 1 to 9999
@@ -70,7 +74,7 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
 // Kept out of line, so that the common case inlines where it is used.
 [[gnu::noinline]] bool local_time_beyond_cache(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
     if (extend_cache_towards(cache, t)) {
-        local_from_seconds(t + cache.offset, local);
+        local_from_seconds(t + cache.offset, cache, local);
         return true;
     }
     std::int64_t offset;
@@ -84,7 +88,7 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
 // The local time of the whole second t (seconds since 1970-01-01 UTC).
 bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
     if (t < cache.first || t > cache.last) return local_time_beyond_cache(t, cache, local);
-    local_from_seconds(t + cache.offset, local);
+    local_from_seconds(t + cache.offset, cache, local);
     return true;
 }
 

@@ -28,6 +28,10 @@ struct LocalTimeCache {
     std::int64_t first = 0;       // the stretch is [first, last]; empty while last < first
     std::int64_t last = -1;
     std::int64_t offset = 0;  // local time minus UTC, in seconds
+    // The local minute last found and the local second it starts at: most
+    // records fall in it, and need no division.
+    std::int64_t minute = 0;
+    std::int64_t minute_start = 0;
 };
 
 // Reads the zone in use (TZ or the system's, as the platform's breakdown
