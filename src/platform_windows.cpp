@@ -42,7 +42,7 @@ Function system_function(HMODULE library, const char* name) {
 }
 
 // The seconds the C runtime breaks down: from 1970 to the end of the year 3000.
-constexpr std::int64_t end_of_year_3000 = 32503680000;  // 3001-01-01 00:00:00 UTC
+constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_per_day;
 
 // The system zone's rules for each year, where Windows keeps them (Windows 8
 // and later): read once at the start, as the C runtime reads its zone. Empty

@@ -118,8 +118,8 @@ bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
 
 // True when, in every kind of year, the two changes and the New Years lie two
 // weeks apart and more, even if each change may be `error` off: every change
-// is then weeks from the next, whichever year's rules apply (doc/DESIGN.md, "Windows: a year's rules").
-// The years 2000 to 2027 hold all 14 kinds (leap or not, from each weekday).
+// is then weeks from the next, whichever year's rules apply. The years 2000
+// to 2027 hold all 14 kinds (doc/DESIGN.md, "Zone files and rule strings").
 bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
     for (std::int64_t year = 2000; rule.has_dst && year < 2028; ++year) {
         std::vector<std::int64_t> instants = {days_from_civil(year, 1, 1) * seconds_per_day,
@@ -267,7 +267,7 @@ bool zone_keeps_offsets(const platform::ZoneData& zone) {
     // string: that must pass too.
     case Kind::zone_file: return zone_file_keeps_offsets(zone.file_bytes) && tz_string_keeps_offsets(zone.tz.c_str());
     case Kind::fixed_rules: return true;
-    // Each year's changes lie a week and more inside the year, so the one
+    // Each year's changes lie two weeks and more inside the year, so the one
     // change at a New Year where two years' offsets differ is weeks from any
     // other (see doc/DESIGN.md).
     case Kind::windows_rules:
