@@ -49,8 +49,7 @@ std::string platform_shown(long long t) {
     return text;
 }
 
-// Days since 1899-12-30 on a clock two hours ahead of UTC.
-double serial_from_unix(double seconds) { return (seconds + 7200.0) / 86400.0 + 25569.0; }
+using tsconv_test::serial_from_unix;
 
 // The Windows C runtime breaks down only the seconds from 1970-01-01 00:00:00
 // UTC to the end of the year 3000: outside, a record is not convertible there.

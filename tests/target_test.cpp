@@ -160,15 +160,15 @@ TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
         for (int i = 0; i < 16; ++i) {
             const double t = c.leap - 4 + i * 0.5;
             const double u = c.leap + ((i * 5) % 16 - 8) * 0.5;
-            in_order.push_back({(t + 7200) / 86400 + 25569, 1, 2, 3});
-            out_of_order.push_back({(u + 7200) / 86400 + 25569, 1, 2, 3});
+            in_order.push_back({tsconv_test::serial_from_unix(t), 1, 2, 3});
+            out_of_order.push_back({tsconv_test::serial_from_unix(u), 1, 2, 3});
         }
         expect_as_if_alone(in_order, c.zone + " in order");
         expect_as_if_alone(out_of_order, c.zone + " out of order");
         // A probe of the cache that lands on the leap second itself.
         std::vector<SourceRecord> probe_on_leap;
         for (const double t : {c.leap - 899.75, c.leap + 0.25, c.leap + 1.25, c.leap - 0.75}) {
-            probe_on_leap.push_back({(t + 7200) / 86400 + 25569, 1, 2, 3});
+            probe_on_leap.push_back({tsconv_test::serial_from_unix(t), 1, 2, 3});
         }
         expect_as_if_alone(probe_on_leap, c.zone + " probed at the leap second");
         int skipped = 0;

@@ -171,9 +171,11 @@ Scene scene(const char* zone, const std::string& content) {
     return {folder, folder + "/source.csv", folder + "/target.csv"};
 }
 
+double serial_from_unix(double unix_seconds) { return (unix_seconds + 7200.0) / 86400.0 + 25569.0; }
+
 std::string serial_date(long long unix_second) {
     char text[40];
-    std::snprintf(text, sizeof text, "%.17g", 25569 + (unix_second + 7200) / 86400.0);
+    std::snprintf(text, sizeof text, "%.17g", serial_from_unix(static_cast<double>(unix_second)));
     return text;
 }
 

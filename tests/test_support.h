@@ -45,8 +45,9 @@ struct Scene {
 };
 Scene scene(const char* zone, const std::string& content);
 
-// The source's time stamp of a UTC second (days since 30.12.1899 on a clock
-// two hours ahead of UTC), in full.
+// The source's time stamp of a UTC instant (days since 30.12.1899 on a clock
+// two hours ahead of UTC), as a number and in full as text.
+double serial_from_unix(double unix_seconds);
 std::string serial_date(long long unix_second);
 
 // A scratch file of the running test as a stream: reading the given text, or,
