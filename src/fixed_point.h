@@ -16,19 +16,16 @@ constexpr int fixed6_max_length = 317;
 // Longest text write_decimal writes: 2^64 - 1 has 20 digits.
 constexpr int decimal_max_length = 20;
 
-// Writes v exactly as printf("%.6f") does in the C locale (exact decimal
-// expansion, rounded half to even) and returns the end of the text. Infinities
-// are written as "inf" and "-inf". Writes at most fixed6_max_length characters.
+// Writes v exactly as printf("%.6f") does in the C locale ("inf" and "-inf"
+// for infinities) and returns the end of the text.
 char* format_fixed6(char* out, double v);
 
 // The magnitude of v rounded to six decimals as format_fixed6 rounds it:
-// whole part and millionths. False when the magnitude is 2^64 or more, or v is
-// not finite. Exact for every v, in integer arithmetic on its bits: see
-// doc/DESIGN.md, "Rounding to six decimals: the exact path".
+// whole part and millionths. False from 2^64 on, and where v is not finite.
 bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths);
 
-// The same, with a fast path for the magnitudes of most values. Exact: see
-// doc/DESIGN.md, "Rounding to six decimals: the fast path".
+// The same, with a fast path for most magnitudes. Exact: see doc/DESIGN.md,
+// "Rounding to six decimals".
 inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
     const double magnitude = std::fabs(v);
     if (!(magnitude < 1099511.0)) return round_fixed6_exact(v, whole, millionths);
@@ -47,8 +44,7 @@ inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& milliont
     return true;
 }
 
-// "00" to "99" one after the other. The writers below inline where they are
-// used: they write the seconds of every record.
+// "00" to "99". The writers below inline: they write every record's seconds.
 inline constexpr char digit_pairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -60,12 +56,11 @@ inline char* write_two_digits(char* out, unsigned value) {
     return out + 2;
 }
 
-// write_decimal for values of three digits and more, out of line.
-char* write_long_decimal(char* out, std::uint64_t value);
+char* write_long_decimal(char* out, std::uint64_t value);  // write_decimal out of line
 
 // Writes value in decimal without leading zeros; returns the end of the text.
+// Most values shown have one or two digits before the point.
 inline char* write_decimal(char* out, std::uint64_t value) {
-    // Most values shown have one or two digits before the point.
     if (value < 10) {
         *out = static_cast<char>('0' + value);
         return out + 1;
