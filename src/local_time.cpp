@@ -12,8 +12,7 @@ namespace tsconv {
 
 namespace {
 
-// Far beyond the years 1 to 9999 either way; keeps the arithmetic in range.
-constexpr double max_seconds_magnitude = 1e12;
+constexpr double max_seconds_magnitude = 1e12;  // far beyond the years 1 to 9999; keeps the arithmetic in range
 
 // The local minutes of the years 1 to 9999: [first_minute, end_minute).
 constexpr std::int64_t first_minute = days_from_civil(1, 1, 1) * minutes_per_day;
@@ -29,9 +28,8 @@ void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimest
     local.second = static_cast<int>(seconds - cache.minute_start);
 }
 
-// True when the target can show the breakdown: a date of the years 1 to 9999
-// that exists, a clock time within the day, at most second 60 (a leap
-// second). Anything else is no local time at all, whatever the zone says.
+// A date of the years 1 to 9999 that exists, a clock time within the day, at
+// most second 60 (a leap second): anything else is no time the target shows.
 bool is_showable(const std::tm& tm) {
     if (tm.tm_year < 1 - 1900 || tm.tm_year > 9999 - 1900 || tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 ||
         tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 || tm.tm_sec > 60) {
@@ -40,8 +38,7 @@ bool is_showable(const std::tm& tm) {
     return tm.tm_mday <= 28 || tm.tm_mday <= days_in_month(tm.tm_year + 1900, tm.tm_mon + 1);  // most days: no lookup
 }
 
-// The platform's breakdown, and the UTC offset it shows. A leap second
-// (second 60) has no offset that arithmetic could repeat.
+// The platform's breakdown, and the UTC offset it shows.
 bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& offset) {
     std::tm tm;
     if (!platform::local_breakdown(t, tm) || !is_showable(tm)) return false;
@@ -52,9 +49,8 @@ bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& off
     return true;
 }
 
-// Pushes the cached stretch one probe span towards t, which lies outside it,
-// where the breakdown there shows the stretch's offset. True when the stretch
-// then covers t. Exact: see doc/DESIGN.md, "The local-time cache".
+// Pushes the stretch one probe span towards t, just outside it, where the
+// breakdown there shows the same offset (doc/DESIGN.md, "The local-time cache").
 bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     const std::int64_t span = cache.probe_span;
     std::int64_t probe;
@@ -69,9 +65,8 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     return true;
 }
 
-// The local time of a whole second t outside the cached stretch: the stretch
-// pushed towards t, or the platform's breakdown of t starting a new stretch.
-// Kept out of line, so that the common case inlines where it is used.
+// The local time of a second t outside the stretch: the stretch pushed, or a
+// new one from t's breakdown. Out of line, so that the common case inlines.
 [[gnu::noinline]] bool local_time_beyond_cache(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
     if (extend_cache_towards(cache, t)) {
         local_from_seconds(t + cache.offset, cache, local);
@@ -80,7 +75,7 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     std::int64_t offset;
     if (!platform_breakdown(t, local, offset)) return false;
     cache.first = t;
-    cache.last = local.second == 60 ? t - 1 : t;
+    cache.last = local.second == 60 ? t - 1 : t;  // a leap second has no offset arithmetic could repeat
     cache.offset = offset;
     return true;
 }
@@ -101,29 +96,22 @@ std::int64_t init_local_time() {
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out) {
     constexpr double serial_date_of_1970_01_01 = 25569.0;
     constexpr double source_clock_ahead_of_utc = 2 * seconds_per_hour;  // UTC+2, all year
-    // Three steps, each rounded to a double: days since 1970-01-01, the same in
-    // seconds, then from the source clock to UTC.
-    double s = serial_date - serial_date_of_1970_01_01;
-    s = s * static_cast<double>(seconds_per_day);
-    s = s - source_clock_ahead_of_utc;
+    // Three steps, each rounded to a double.
+    const double days = serial_date - serial_date_of_1970_01_01;
+    const double source_seconds = days * static_cast<double>(seconds_per_day);
+    const double s = source_seconds - source_clock_ahead_of_utc;
     if (!(std::fabs(s) < max_seconds_magnitude)) return false;  // also NaN
 
-    // Split with floor: the whole second is broken down, the fraction (from 0
-    // up to 1) added to its second.
+    // The whole second (floor) is broken down, the fraction added to its second.
     std::int64_t whole = static_cast<std::int64_t>(s);
     if (static_cast<double>(whole) > s) --whole;
     const double fraction = s - static_cast<double>(whole);
     if (!local_time(whole, cache, out)) return false;
 
     std::uint64_t shown_second;
-    std::uint32_t shown_millionths;
-    if (!round_fixed6(out.second + fraction, shown_second, shown_millionths)) return false;
-    if (shown_second > static_cast<std::uint64_t>(out.second)) {
-        // Shows as the next whole second. Exact: see doc/DESIGN.md, "The seconds carry".
-        if (!local_time(whole + 1, cache, out)) return false;
-        shown_millionths = 0;
-    }
-    out.millionths = shown_millionths;
+    if (!round_fixed6(out.second + fraction, shown_second, out.millionths)) return false;
+    // Shown as the next whole second: see doc/DESIGN.md, "The seconds carry".
+    if (shown_second > static_cast<std::uint64_t>(out.second) && !local_time(whole + 1, cache, out)) return false;
     return out.minute >= first_minute && out.minute < end_minute;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// The few things that differ between POSIX and Windows: setting up the
-// process, the local-time breakdown and the Windows system zone, opening and
-// cutting files, and telling whether two paths name one file.
+// What differs between POSIX and Windows: setting up the process, local time
+// and the zone it follows, file names, opening and cutting files, and whether
+// two paths name one file.
 
 #include <cstdint>
 #include <cstdio>
@@ -12,11 +12,10 @@
 
 namespace tsconv::platform {
 
-// Makes the process safe from how it was started, before any file is opened.
-// A closed standard descriptor (0, 1 or 2) is opened on the null device, so
-// that no file of the run takes its number: warnings for standard error would
-// land in the target. A write to a pipe whose reader has left, or beyond a
-// file-size limit, fails with an error the run reports, instead of ending the
+// Makes the process safe from how it was started, before any file is opened:
+// a closed standard descriptor is opened on the null device (else a file of
+// the run could take it, and warnings land in the target), and a write to a
+// pipe without reader or beyond a file-size limit fails instead of ending the
 // process. False when the null device cannot be opened.
 bool prepare_process();
 
@@ -24,17 +23,11 @@ bool prepare_process();
 // calendar time. False where the platform cannot represent that time.
 bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out);
 
-// One yearly change of a Windows zone, as the system gives it. With year 0 it
-// falls on the given weekday (0 = Sunday) of the given week of the month (1 to
-// 5, 5 = the last), at the given local clock time, every year.
+// One yearly change of a Windows zone: with year 0, on the given weekday
+// (0 = Sunday) of the given week (5 = the last) of the month, at the local
+// clock time; month 0 where the zone has no such change.
 struct ZoneChange {
-    int year = 0;
-    int month = 0;  // 1 to 12; 0 where the zone has no such change
-    int week = 0;
-    int day_of_week = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
+    int year = 0, month = 0, week = 0, day_of_week = 0, hour = 0, minute = 0, second = 0;
 };
 
 // A Windows zone's rules for a year: UTC = local time + the year's bias + the
@@ -46,7 +39,7 @@ struct SystemZone {
     ZoneChange daylight_start;
 };
 
-// What the C library reads to know the zone, as it read it, for the zone check.
+// What the C library read to know the zone, for the zone check.
 struct ZoneData {
     enum class Kind {
         rule_string,    // TZ alone: no zone file was found for it
@@ -59,17 +52,15 @@ struct ZoneData {
     std::string tz;
     std::string file_bytes;
     std::vector<SystemZone> years;
-    // The runtime works out the day of a change with a calendar of its own.
-    bool runtime_calendar = false;
+    bool runtime_calendar = false;  // the C runtime finds a change's day with a calendar of its own
 };
 
-// Sets up the platform's local time (TZ or the system's) once, before any
-// breakdown, and gives what it was set up from. A zone file that changed
-// while the C library read it is given as unknown.
+// Sets up local time (TZ or the system's) once, before any breakdown, and
+// gives what it was set up from; a zone file that changed meanwhile is unknown.
 ZoneData init_local_time();
 
-// A file name as the system takes it: wide characters on Windows, so that
-// every name Windows can hold opens, bytes elsewhere.
+// A file name as the system takes it: wide on Windows, so that every name
+// Windows can hold opens; bytes elsewhere.
 #ifdef _WIN32
 using PathChar = wchar_t;
 #else
@@ -80,25 +71,22 @@ using PathChar = char;
 // page, as the console shows it; elsewhere its bytes.
 std::string shown_text(const PathChar* argument);
 
-// Opens the source for reading bytes as stored. Null when it cannot be opened
-// or is a folder.
+// The source, opened to read bytes as stored; null when it cannot be opened or
+// is a folder.
 std::FILE* open_source(const PathChar* path);
 
-// Creates or truncates the target, for writing bytes as given.
+// The target, created or truncated, to write bytes as given.
 std::FILE* open_target(const PathChar* path);
 
-// Cuts a regular file back to its first size bytes. False where the file is no
-// regular file or cannot be cut.
+// Cuts a regular file back to its first size bytes; false for anything else.
 bool truncate_file(std::FILE* file, std::uint64_t size);
 
-// True when the target path names the already open source (also through a
-// link), where writing it while reading would lose data or wait for ever: a
-// regular file would be truncated, a FIFO, pipe or socket would never end. A
-// character device such as /dev/null is not refused.
+// True when the target path names the open source (also through a link):
+// writing it would lose data (a regular file) or never end (a FIFO, pipe or
+// socket). A character device such as /dev/null is not refused.
 bool is_same_file(std::FILE* source, const PathChar* target_path);
 
-// The converter reads and writes whole blocks of its own; the stream's buffer
-// would only add a copy.
+// The converter reads and writes whole blocks; a stream buffer would only copy.
 inline std::FILE* unbuffered(std::FILE* file) {
     if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
     return file;

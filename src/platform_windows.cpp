@@ -115,20 +115,11 @@ int rule_year(const SYSTEMTIME& utc) {
 
 bool breakdown_by_yearly_rules(std::int64_t t, std::tm& out) {
     if (t < 0 || t >= end_of_year_3000) return false;
-    int year, month, day;
-    const std::int64_t days = t / seconds_per_day;
-    const int second_of_day = static_cast<int>(t % seconds_per_day);
-    civil_from_days(days, year, month, day);
-    SYSTEMTIME utc{};
-    utc.wYear = static_cast<WORD>(year);
-    utc.wMonth = static_cast<WORD>(month);
-    utc.wDay = static_cast<WORD>(day);
-    utc.wDayOfWeek = static_cast<WORD>((days + 4) % 7);  // 1970-01-01 was a Thursday
-    utc.wHour = static_cast<WORD>(second_of_day / seconds_per_hour);
-    utc.wMinute = static_cast<WORD>(second_of_day / seconds_per_minute % 60);
-    utc.wSecond = static_cast<WORD>(second_of_day % seconds_per_minute);
-    SYSTEMTIME local;
-    if (!to_local(rule_year(utc), utc, local)) return false;
+    constexpr std::uint64_t seconds_from_1601_to_1970 = 11644473600;
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(t) + seconds_from_1601_to_1970) * 10000000;  // of 100 ns
+    const FILETIME file_time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME utc, local;
+    if (!FileTimeToSystemTime(&file_time, &utc) || !to_local(rule_year(utc), utc, local)) return false;
     out = std::tm{};
     out.tm_year = local.wYear - 1900;
     out.tm_mon = local.wMonth - 1;
@@ -136,8 +127,6 @@ bool breakdown_by_yearly_rules(std::int64_t t, std::tm& out) {
     out.tm_hour = local.wHour;
     out.tm_min = local.wMinute;
     out.tm_sec = local.wSecond;
-    out.tm_wday = local.wDayOfWeek;
-    out.tm_isdst = -1;
     return true;
 }
 

@@ -19,7 +19,8 @@ namespace {
 
 std::uint64_t load_word(const char* p) {
     std::uint64_t word;
-    return *static_cast<std::uint64_t*>(std::memcpy(&word, p, sizeof word));
+    std::memcpy(&word, p, sizeof word);
+    return word;
 }
 void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
 constexpr std::uint64_t each_character(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
@@ -144,6 +145,7 @@ double magnitude_fast(const ScannedNumber& number) {
 }
 
 double with_sign(const ScannedNumber& number, double magnitude) { return number.negative ? -magnitude : magnitude; }
+
 inline double number_value(const ScannedNumber& number) {
     if (fits_fast_step(number)) return with_sign(number, magnitude_fast(number));
     return with_sign(number, magnitude_the_long_way(number.integer_digits, number.end,

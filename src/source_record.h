@@ -20,15 +20,15 @@ constexpr std::size_t line_read_ahead = 7;
 // Longest text of a value taken from its digits: "-", eight integer digits, ".", six decimals.
 constexpr std::size_t max_value_text_length = 16;
 
-// A value as the target shows it, where the decoder took it from the digits of a plain decimal
-// of at most eight integer digits and six decimals; empty where its double is to be formatted.
+// A value as the target shows it, taken from the digits of a plain decimal of at most eight
+// integer digits and six decimals; empty where its double is to be formatted.
 struct ValueText {
     char text[max_value_text_length + 8] = {};  // the text, and room for a last eight-byte store
     unsigned char length = 0;                   // 0: empty
 };
 
-// The current record of a run: each decoded line overwrites the fields it supplies. It starts
-// zeroed (0.000000 for a value no line has supplied yet). A text is the text of its double.
+// The current record of a run: each decoded line overwrites the fields it supplies; a value no
+// line has supplied yet is 0. A text is the text of its double.
 struct SourceRecord {
     double serial_date = 0.0;  // spreadsheet serial date on the source clock
     double PV = 0.0;

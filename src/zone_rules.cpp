@@ -10,15 +10,13 @@ namespace tsconv {
 
 namespace {
 
-// Rule strings: "std offset [dst [offset],change,change]" --------------------------
+// Rule strings: "std offset [dst [offset],change,change]".
 
 // One yearly change, Mm.w.d[/time]: on weekday d (0 = Sunday) of week w (5:
 // the last) of month m, at a clock time of the offset in force before it.
 // The day-of-year forms (Jn, n), which no zone in use has, are not read.
 struct YearlyChange {
-    int month = 0;
-    int week = 0;
-    int weekday = 0;
+    int month = 0, week = 0, weekday = 0;
     std::int64_t time = 2 * seconds_per_hour;  // may be negative or beyond one day
     std::int64_t offset = 0;                   // of the clock it is given on, seconds east of UTC
 };
@@ -44,12 +42,10 @@ bool number(const char*& p, int min, int max, int& value) {
 bool clock(const char*& p, int max_hours, std::int64_t& seconds) {
     const int sign = skip(p, '-') ? -1 : (skip(p, '+'), 1);
     int hours = 0, minutes = 0, secs = 0;
-    if (!number(p, 0, max_hours, hours) ||
-        (skip(p, ':') && (!number(p, 0, 59, minutes) || (skip(p, ':') && !number(p, 0, 59, secs))))) {
-        return false;
-    }
+    const bool read = number(p, 0, max_hours, hours) &&
+                      (!skip(p, ':') || (number(p, 0, 59, minutes) && (!skip(p, ':') || number(p, 0, 59, secs))));
     seconds = sign * (hours * seconds_per_hour + minutes * seconds_per_minute + secs);
-    return true;
+    return read;
 }
 
 // Three letters or more, or <...> with three or more letters, digits, + or -.
@@ -76,8 +72,7 @@ bool yearly_change(const char*& p, YearlyChange& change) {
 // at all; daylight time without rules of its own counts as malformed.
 Parsed parse_rule_string(const char* p, RuleString& rule) {
     rule = RuleString{};
-    std::int64_t std_west = 0;
-    std::int64_t dst_west = 0;
+    std::int64_t std_west = 0, dst_west = 0;
     const bool quoted = *p == '<';
     if (!name(p)) return quoted ? Parsed::malformed : Parsed::no_rule;
     if (*p != '+' && *p != '-' && !is_digit(*p)) return Parsed::no_rule;
@@ -130,7 +125,7 @@ bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
     return true;
 }
 
-// Zone files (TZif) ------------------------------------------------------------------
+// Zone files (TZif).
 
 // A header: "TZif", the version, 15 bytes reserved, then six 4-byte counts.
 constexpr std::size_t header_size = 44;

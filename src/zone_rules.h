@@ -1,12 +1,10 @@
 #pragma once
 
-// Whether the zone in use is shown to keep each UTC offset longer than
-// zone_check_span, from the very data the C library read: then the local-time
-// cache may trust one offset seen at both ends of a probe span. Anything it
-// does not recognise is refused. Why that is safe: doc/DESIGN.md, "The zone
-// check".
+// Whether the zone in use is shown, from the very data the C library read, to
+// keep each UTC offset longer than zone_check_span: then the local-time cache
+// may trust one offset seen at both ends of a probe span. Anything not
+// recognised is refused. Why that is safe: doc/DESIGN.md, "The zone check".
 
-#include <cstdint>
 #include <string>
 
 #include "calendar.h"
@@ -15,20 +13,17 @@
 
 namespace tsconv {
 
-// The cache's probe span and a minute to spare: at a leap second the shown
-// offset changes one second after the record's own time.
+// The probe span and a minute to spare: at a leap second the shown offset
+// changes one second after the record's own time.
 constexpr std::int64_t zone_check_span = cache_probe_span + seconds_per_minute;
 
-// The zone in use, from what the C library read to set it up (TZ, the zone
-// file it names, the Windows system zone).
 bool zone_keeps_offsets(const platform::ZoneData& zone);
 
-// The same for each form:
+// The same for each form of zone:
 // - a zone file's bytes (TZif, version 2 or later, with its closing rule);
 bool zone_file_keeps_offsets(const std::string& bytes);
-// - a TZ value read as a rule string: true where it is none (no offset after
-//   its first name), has no daylight time, or has its own two changes (of the
-//   form Mm.w.d) weeks apart and well inside the year;
+// - TZ read as a rule string: true where it is none (no offset after its first
+//   name), has no daylight time, or its two changes (Mm.w.d) lie weeks apart;
 bool tz_string_keeps_offsets(const char* tz);
 // - a year's rules of the Windows system zone, applied by the C runtime (with
 //   a calendar of its own) or by Windows itself.
