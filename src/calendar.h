@@ -1,7 +1,7 @@
 #pragma once
 
-// The proleptic Gregorian calendar as days since 1970-01-01, for any year the
-// converter meets (and far beyond), and the units of time.
+// The units of time, and the proleptic Gregorian calendar as days since
+// 1970-01-01, for any year the converter meets and far beyond.
 
 #include <cstdint>
 
@@ -16,15 +16,12 @@ constexpr std::int64_t minutes_per_day = seconds_per_day / seconds_per_minute;
 // a / b rounded towards minus infinity, for b > 0.
 constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) { return a / b - (a % b < 0); }
 
-constexpr bool is_leap_year(std::int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-// The days of a month (1 to 12) in a year.
 inline int days_in_month(std::int64_t year, int month) {
     constexpr int lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return lengths[month - 1] + (month == 2 && is_leap_year(year));
+    const bool leap_year = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return lengths[month - 1] + (month == 2 && leap_year);
 }
 
-// Days since 1970-01-01 of a date.
 constexpr std::int64_t days_from_civil(std::int64_t year, int month, int day) {
     year -= month <= 2;
     const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
@@ -34,7 +31,6 @@ constexpr std::int64_t days_from_civil(std::int64_t year, int month, int day) {
     return era * 146097 + day_of_era - 719468;
 }
 
-// The date of a day since 1970-01-01.
 inline void civil_from_days(std::int64_t days, int& year, int& month, int& day) {
     days += 719468;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
@@ -55,11 +51,9 @@ struct CivilMinute {
 
 inline CivilMinute civil_minute(std::int64_t minutes) {
     const std::int64_t days = floor_div(minutes, minutes_per_day);
-    CivilMinute civil;
-    civil_from_days(days, civil.year, civil.month, civil.day);
     const int minute_of_day = static_cast<int>(minutes - days * minutes_per_day);
-    civil.hour = minute_of_day / 60;
-    civil.minute = minute_of_day % 60;
+    CivilMinute civil{0, 0, 0, minute_of_day / 60, minute_of_day % 60};
+    civil_from_days(days, civil.year, civil.month, civil.day);
     return civil;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// Numbers as text: exact fixed-point notation with six decimals, and plain
-// decimal integers.
+// Numbers as text: exact fixed-point notation with six decimals, and decimal
+// integers.
 
 #include <cmath>
 #include <cstddef>
@@ -10,11 +10,8 @@
 
 namespace tsconv {
 
-// Longest text format_fixed6 writes: sign, 309 integer digits, point, six decimals.
-constexpr int fixed6_max_length = 317;
-
-// Longest text write_decimal writes: 2^64 - 1 has 20 digits.
-constexpr int decimal_max_length = 20;
+constexpr int fixed6_max_length = 317;  // "-", 309 integer digits, ".", six decimals
+constexpr int decimal_max_length = 20;  // 2^64 - 1
 
 // Writes v exactly as printf("%.6f") does in the C locale ("inf" and "-inf"
 // for infinities) and returns the end of the text.
@@ -33,14 +30,10 @@ inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& milliont
     const std::int64_t truncated = static_cast<std::int64_t>(scaled);
     const double fraction = scaled - static_cast<double>(truncated);
     if (!(std::fabs(fraction - 0.5) > 1.0 / 4096)) return round_fixed6_exact(v, whole, millionths);
-    const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
     whole = static_cast<std::uint64_t>(magnitude);
-    std::uint64_t rest = rounded - whole * 1000000;
-    if (rest == 1000000) {
-        ++whole;
-        rest = 0;
-    }
-    millionths = static_cast<std::uint32_t>(rest);
+    const std::uint64_t rest = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0) - whole * 1000000;
+    whole += rest == 1000000;
+    millionths = static_cast<std::uint32_t>(rest == 1000000 ? 0 : rest);
     return true;
 }
 
@@ -50,7 +43,7 @@ inline constexpr char digit_pairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes a value below 100 as two digits, with a leading zero below 10.
+// Writes a value below 100 as two digits.
 inline char* write_two_digits(char* out, unsigned value) {
     std::memcpy(out, digit_pairs + 2 * std::size_t{value}, 2);
     return out + 2;
@@ -58,19 +51,17 @@ inline char* write_two_digits(char* out, unsigned value) {
 
 char* write_long_decimal(char* out, std::uint64_t value);  // write_decimal out of line
 
-// Writes value in decimal without leading zeros; returns the end of the text.
-// Most values shown have one or two digits before the point.
+// Writes value in decimal and returns the end of the text. Most values shown
+// have one or two digits before the point.
 inline char* write_decimal(char* out, std::uint64_t value) {
     if (value < 10) {
         *out = static_cast<char>('0' + value);
         return out + 1;
     }
-    if (value < 100) return write_two_digits(out, static_cast<unsigned>(value));
-    return write_long_decimal(out, value);
+    return value < 100 ? write_two_digits(out, static_cast<unsigned>(value)) : write_long_decimal(out, value);
 }
 
-// Writes whole "." millionths as format_fixed6 writes a rounded magnitude
-// (millionths below 10^6, as six digits). Returns the end of the text.
+// Writes whole "." millionths (below 10^6, as six digits); returns the end.
 inline char* write_fixed6(char* out, std::uint64_t whole, std::uint32_t millionths) {
     out = write_decimal(out, whole);
     *out = '.';

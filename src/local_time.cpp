@@ -31,11 +31,9 @@ void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimest
 // A date of the years 1 to 9999 that exists, a clock time within the day, at
 // most second 60 (a leap second): anything else is no time the target shows.
 bool is_showable(const std::tm& tm) {
-    if (tm.tm_year < 1 - 1900 || tm.tm_year > 9999 - 1900 || tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 ||
-        tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 || tm.tm_sec > 60) {
-        return false;
-    }
-    return tm.tm_mday <= 28 || tm.tm_mday <= days_in_month(tm.tm_year + 1900, tm.tm_mon + 1);  // most days: no lookup
+    return tm.tm_year >= 1 - 1900 && tm.tm_year <= 9999 - 1900 && tm.tm_mon >= 0 && tm.tm_mon <= 11 &&
+           tm.tm_mday >= 1 && (tm.tm_mday <= 28 || tm.tm_mday <= days_in_month(tm.tm_year + 1900, tm.tm_mon + 1)) &&
+           tm.tm_hour >= 0 && tm.tm_hour <= 23 && tm.tm_min >= 0 && tm.tm_min <= 59 && tm.tm_sec >= 0 && tm.tm_sec <= 60;
 }
 
 // The platform's breakdown, and the UTC offset it shows.
@@ -52,16 +50,15 @@ bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& off
 // Pushes the stretch one probe span towards t, just outside it, where the
 // breakdown there shows the same offset (doc/DESIGN.md, "The local-time cache").
 bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
-    const std::int64_t span = cache.probe_span;
-    std::int64_t probe;
-    if (cache.first > cache.last) return false;  // empty
-    if (t > cache.last && t - cache.last <= span) probe = cache.last + span;
-    else if (t < cache.first && cache.first - t <= span) probe = cache.first - span;
-    else return false;
+    const bool later = t > cache.last;
+    const std::int64_t probe = later ? cache.last + cache.probe_span : cache.first - cache.probe_span;
     LocalTimestamp local;
     std::int64_t offset;
-    if (!platform_breakdown(probe, local, offset) || local.second == 60 || offset != cache.offset) return false;
-    (probe > cache.last ? cache.last : cache.first) = probe;
+    if (cache.first > cache.last || (later ? probe < t : probe > t) || !platform_breakdown(probe, local, offset) ||
+        local.second == 60 || offset != cache.offset) {
+        return false;
+    }
+    (later ? cache.last : cache.first) = probe;
     return true;
 }
 

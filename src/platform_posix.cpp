@@ -1,6 +1,3 @@
-// The platform layer on POSIX systems: the process set up, the zone file the
-// C library reads, files and their identities.
-
 #include "platform.h"
 
 #include <fcntl.h>
@@ -15,10 +12,11 @@
 namespace tsconv::platform {
 
 bool prepare_process() {
-    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
-        // The lowest free number is this one.
-        if (open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY) != descriptor) return false;
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {  // open takes the lowest free number
+        if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF &&
+            open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY) != descriptor) {
+            return false;
+        }
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
@@ -35,14 +33,10 @@ std::string shown_text(const PathChar* argument) { return argument; }
 
 std::FILE* open_source(const PathChar* path) {
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return nullptr;
-    // fopen accepts a folder here; reading it would only fail later.
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return unbuffered(file);
+    struct stat info;  // fopen opens a folder too; reading it would only fail later
+    if (file == nullptr || (fstat(fileno(file), &info) == 0 && !S_ISDIR(info.st_mode))) return unbuffered(file);
+    std::fclose(file);
+    return nullptr;
 }
 
 std::FILE* open_target(const PathChar* path) { return unbuffered(std::fopen(path, "wb")); }
@@ -122,10 +116,8 @@ ZoneData init_local_time() {
 }
 
 bool is_same_file(std::FILE* source, const PathChar* target_path) {
-    struct stat source_info;
-    struct stat target_info;
-    if (fstat(fileno(source), &source_info) != 0) return false;
-    if (stat(target_path, &target_info) != 0) return false;  // no target yet
+    struct stat source_info, target_info;
+    if (fstat(fileno(source), &source_info) != 0 || stat(target_path, &target_info) != 0) return false;
     return !S_ISCHR(source_info.st_mode) && source_info.st_dev == target_info.st_dev &&
            source_info.st_ino == target_info.st_ino;
 }

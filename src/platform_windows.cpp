@@ -13,9 +13,8 @@
 
 namespace tsconv::platform {
 
-// The C runtime keeps descriptors 0 to 2 for the standard streams even where
-// they have no handle, so no file gets one; and Windows has neither SIGPIPE
-// nor file-size limits.
+// The C runtime keeps descriptors 0 to 2 for the standard streams, with or
+// without a handle; Windows has neither SIGPIPE nor file-size limits.
 bool prepare_process() { return true; }
 
 namespace {
@@ -44,9 +43,8 @@ Function system_function(HMODULE library, const char* name) {
 // The seconds the C runtime breaks down: from 1970 to the end of the year 3000.
 constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_per_day;
 
-// The system zone's rules for each year, where Windows keeps them (Windows 8
-// and later): read once at the start, as the C runtime reads its zone. Empty
-// where the runtime's own breakdown applies.
+// The system zone's rules for each year (Windows 8 and later), read once at
+// the start; empty where the C runtime's own breakdown applies.
 struct YearlyRules {
     ToZoneLocalTime to_local = nullptr;
     int first_year = 0;
@@ -68,8 +66,7 @@ bool read_yearly_rules(YearlyRules& rules) {
             "GetDynamicTimeZoneInformationEffectiveYears");
     }
     DYNAMIC_TIME_ZONE_INFORMATION zone;
-    DWORD first = 0;
-    DWORD last = 0;
+    DWORD first = 0, last = 0;
     if (get_zone == nullptr || for_year == nullptr || rules.to_local == nullptr || effective_years == nullptr ||
         get_zone(&zone) == TIME_ZONE_ID_INVALID || zone.TimeZoneKeyName[0] == L'\0' ||
         effective_years(&zone, &first, &last) != ERROR_SUCCESS || first > last || last > 30827) {
@@ -130,6 +127,10 @@ bool breakdown_by_yearly_rules(std::int64_t t, std::tm& out) {
     return true;
 }
 
+bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+    return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
+}
+
 }  // namespace
 
 ZoneData init_local_time() {
@@ -140,17 +141,13 @@ ZoneData init_local_time() {
         zone.kind = ZoneData::Kind::fixed_rules;
         return zone;
     }
-    if (read_yearly_rules(yearly_rules)) {
-        zone.kind = ZoneData::Kind::windows_rules;
-        for (const TIME_ZONE_INFORMATION& year : yearly_rules.years) zone.years.push_back(system_zone(year));
-        return zone;
-    }
-    // The runtime applies the system zone's rules of today to every year.
-    TIME_ZONE_INFORMATION info;
-    if (GetTimeZoneInformation(&info) == TIME_ZONE_ID_INVALID) return zone;
+    // Without rules per year, the runtime applies the system zone's rules of today to every year.
+    TIME_ZONE_INFORMATION today;
+    zone.runtime_calendar = !read_yearly_rules(yearly_rules);
+    if (zone.runtime_calendar && GetTimeZoneInformation(&today) == TIME_ZONE_ID_INVALID) return zone;
     zone.kind = ZoneData::Kind::windows_rules;
-    zone.years.push_back(system_zone(info));
-    zone.runtime_calendar = true;
+    if (zone.runtime_calendar) zone.years.push_back(system_zone(today));
+    for (const TIME_ZONE_INFORMATION& year : yearly_rules.years) zone.years.push_back(system_zone(year));
     return zone;
 }
 
@@ -171,14 +168,6 @@ std::string shown_text(const PathChar* argument) {
 std::FILE* open_source(const PathChar* path) { return unbuffered(_wfopen(path, L"rb")); }
 
 std::FILE* open_target(const PathChar* path) { return unbuffered(_wfopen(path, L"wb")); }
-
-namespace {
-
-bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
-    return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info) != 0;
-}
-
-}  // namespace
 
 bool is_same_file(std::FILE* source, const PathChar* target_path) {
     BY_HANDLE_FILE_INFORMATION source_info;

@@ -1,7 +1,6 @@
 #pragma once
 
-// The single pass over the source: every line read, decoded, converted and
-// written in turn.
+// The single pass: every source line read, decoded, converted and written in turn.
 
 #include <cstdint>
 #include <cstdio>

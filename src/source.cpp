@@ -1,6 +1,3 @@
-// Reading the source: physical lines out of large blocks of the file, each
-// handed out where it lies in the block, to be decoded there.
-
 #include "source.h"
 
 #include <cstring>
@@ -21,10 +18,8 @@ bool read_block(SourceStream& stream, std::size_t from) {
     const std::size_t got = std::fread(stream.buffer.data() + from, 1, wanted, stream.file);
     stream.end = from + got;
     stream.buffer[stream.end] = '\n';
-    if (got < wanted) {
-        stream.read_failed = std::ferror(stream.file) != 0;
-        stream.at_end = true;
-    }
+    stream.at_end = got < wanted;
+    stream.read_failed = stream.at_end && std::ferror(stream.file) != 0;
     return got > 0;
 }
 

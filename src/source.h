@@ -1,6 +1,6 @@
 #pragma once
 
-// Reading the source: its physical lines, out of large blocks of the file.
+// Reading the source: its lines, each where it lies in a large block of the file.
 
 #include <cstdio>
 #include <vector>

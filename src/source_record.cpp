@@ -1,5 +1,5 @@
-// Decoding a source line: each number is scanned once into its sign, digits and decimal
-// exponent, then made a double by one exact fast step or the library's exact conversion.
+// Each number is scanned once into its sign, digits and decimal exponent, then made a double by
+// one exact fast step or the library's exact conversion.
 
 #include "source_record.h"
 
@@ -102,9 +102,7 @@ inline bool scan_number(const char* p, ScannedNumber& number, bool serial_date) 
         const bool negative = *q == '-';
         q += *q == '+' || *q == '-';
         int written = 0;
-        for (; is_digit(*q); ++q) {
-            if (written < exponent_limit) written = written * 10 + (*q - '0');
-        }
+        for (; is_digit(*q); ++q) written = written < exponent_limit ? written * 10 + (*q - '0') : written;
         number.exponent += negative ? -written : written;
         number.bare = false;
         p = q;
@@ -167,12 +165,9 @@ void take_value_text(const ScannedNumber& number, ValueText& shown) {
     char* t = shown.text;
     *t = '-';
     t += number.negative ? 1 : 0;
-    if (number.integer_length == 0) {
-        *t++ = '0';  // ",5" shows as "0.500000"
-    } else {
-        store_word(t, load_word(number.integer_digits));
-        t += number.integer_length;
-    }
+    store_word(t, load_word(number.integer_digits));
+    if (number.integer_length == 0) *t = '0';  // ",5" shows as "0.500000"
+    t += std::max(number.integer_length, 1);
     *t = '.';
     const std::uint64_t decimals_read = (std::uint64_t{1} << (8 * number.fraction_length)) - 1;
     store_word(t + 1, (load_word(number.fraction_digits) & decimals_read) | (each_character('0') & ~decimals_read));
@@ -214,11 +209,8 @@ int decode_source_line(const char* line, SourceRecord& record) {
     for (int field = 0; field < 4; ++field) {
         ScannedNumber number;
         if ((field > 0 && *p++ != ';') || !scan_number(p, number, field == 0)) return field;
-        if (field == 0) {
-            *values[field] = number_value(number);  // a serial date has no text
-        } else {
-            store_value(number, *values[field], *texts[field]);
-        }
+        if (field == 0) *values[field] = number_value(number);  // a serial date has no text
+        else store_value(number, *values[field], *texts[field]);
         p = number.end;
     }
     return 4;

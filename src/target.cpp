@@ -1,7 +1,6 @@
 #include "target.h"
 
 #include <cstring>
-#include <limits>
 
 #include "calendar.h"
 #include "fixed_point.h"
@@ -15,17 +14,14 @@ namespace {
 
 constexpr char header[] = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
 
-// Seconds as shown: at most "60.999999".
-constexpr std::size_t max_seconds_length = 9;
-
+constexpr std::size_t max_seconds_length = sizeof "60.999999" - 1;
 constexpr std::size_t max_record_length =
     minute_text_length + max_seconds_length + 3 * (1 + fixed6_max_length) + sizeof "\r\n" - 1;
 static_assert(io_block_size >= max_record_length, "a block holds the longest record line");
 static_assert(max_value_text_length <= fixed6_max_length, "a value text takes no more room than a formatted value");
 
-// After a failed write the file may end inside a line: cut it back to the
-// last line end it received, so that it ends with a complete record. A pipe
-// or device cannot be cut.
+// After a failed write the file may end inside a line: cut it back to its
+// last complete record, where it can be cut (not a pipe or device).
 void keep_complete_lines(TargetStream& stream, std::size_t handed_over) {
     std::size_t complete = handed_over;
     while (complete > 0 && stream.buffer[complete - 1] != '\n') --complete;
@@ -33,16 +29,12 @@ void keep_complete_lines(TargetStream& stream, std::size_t handed_over) {
 }
 
 void write_buffered(TargetStream& stream) {
-    if (stream.used == 0 || stream.write_failed) {
-        stream.used = 0;
-        return;
+    if (stream.used != 0 && !stream.write_failed) {
+        const std::size_t handed_over = std::fwrite(stream.buffer.data(), 1, stream.used, stream.file);
+        stream.write_failed = handed_over != stream.used;
+        if (stream.write_failed) keep_complete_lines(stream, handed_over);
+        stream.written += handed_over;
     }
-    const std::size_t handed_over = std::fwrite(stream.buffer.data(), 1, stream.used, stream.file);
-    if (handed_over != stream.used) {
-        stream.write_failed = true;
-        keep_complete_lines(stream, handed_over);
-    }
-    stream.written += handed_over;
     stream.used = 0;
 }
 
@@ -63,8 +55,7 @@ void write_minute(char* out, std::int64_t minute) {
     write_two_digits(out + 14, civil.minute);
 }
 
-// A value: its text where the decoder took one from the digits, else its
-// double formatted.
+// A value: its text where the decoder took one, else its double formatted.
 char* write_value(char* out, double value, const ValueText& shown) {
     if (shown.length == 0) return format_fixed6(out, value);
     std::memcpy(out, shown.text, max_value_text_length);
@@ -74,12 +65,9 @@ char* write_value(char* out, double value, const ValueText& shown) {
 }  // namespace
 
 void open_target_stream(TargetStream& stream, std::FILE* file) {
+    stream = TargetStream{};
     stream.file = file;
     stream.buffer.assign(io_block_size, '\0');
-    stream.used = 0;
-    stream.written = 0;
-    stream.write_failed = false;
-    stream.minute_shown = std::numeric_limits<std::int64_t>::min();  // no record's minute
 }
 
 void write_target_header(TargetStream& stream) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// The target side: the fixed header and one record line per converted source
-// line, each ending in CR LF as stored, whatever the platform.
+// The target: the fixed header and one record line per converted source line,
+// each ending in CR LF whatever the platform.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,10 +26,9 @@ struct TargetStream {
     std::size_t used = 0;
     std::uint64_t written = 0;  // bytes handed to the file so far
     bool write_failed = false;
-    // The local minute of the last record and its text: records come many a
-    // minute, and the text of a minute is written once.
-    std::int64_t minute_shown;
-    char minute_text[minute_text_length];
+    // Records come many a minute: the text of a minute is written once.
+    std::int64_t minute_shown = INT64_MIN;  // no record's minute
+    char minute_text[minute_text_length] = {};
 };
 
 void open_target_stream(TargetStream& stream, std::FILE* file);
