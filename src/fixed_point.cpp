@@ -15,7 +15,9 @@ char* to_fixed6_text(char* out, double v) {
 
 }  // namespace
 
-char* write_long_decimal(char* out, std::uint64_t value) { return std::to_chars(out, out + decimal_max_length, value).ptr; }
+char* write_long_decimal(char* out, std::uint64_t value) {
+    return std::to_chars(out, out + decimal_max_length, value).ptr;
+}
 
 bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths) {
     const double magnitude = std::fabs(v);

@@ -31,9 +31,10 @@ void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimest
 // A date of the years 1 to 9999 that exists, a clock time within the day, at
 // most second 60 (a leap second): anything else is no time the target shows.
 bool is_showable(const std::tm& tm) {
-    return tm.tm_year >= 1 - 1900 && tm.tm_year <= 9999 - 1900 && tm.tm_mon >= 0 && tm.tm_mon <= 11 &&
-           tm.tm_mday >= 1 && (tm.tm_mday <= 28 || tm.tm_mday <= days_in_month(tm.tm_year + 1900, tm.tm_mon + 1)) &&
-           tm.tm_hour >= 0 && tm.tm_hour <= 23 && tm.tm_min >= 0 && tm.tm_min <= 59 && tm.tm_sec >= 0 && tm.tm_sec <= 60;
+    if (tm.tm_year < 1 - 1900 || tm.tm_year > 9999 - 1900 || tm.tm_mon < 0 || tm.tm_mon > 11) return false;
+    const int days = tm.tm_mday <= 28 ? 28 : days_in_month(tm.tm_year + 1900, tm.tm_mon + 1);  // most: no lookup
+    return tm.tm_mday >= 1 && tm.tm_mday <= days && tm.tm_hour >= 0 && tm.tm_hour <= 23 && tm.tm_min >= 0 &&
+           tm.tm_min <= 59 && tm.tm_sec >= 0 && tm.tm_sec <= 60;
 }
 
 // The platform's breakdown, and the UTC offset it shows.

@@ -15,8 +15,10 @@ namespace {
 using tsconv::ConversionResult;
 namespace platform = tsconv::platform;
 
-// Prints a failure message naming a file; gives the failed run's status.
-int failed(const char* message, const std::string& path) {
+// Closes the file opened so far, if any, and prints a failure message naming
+// a file; gives the failed run's status.
+int failed(const char* message, const std::string& path, std::FILE* opened = nullptr) {
+    if (opened != nullptr) std::fclose(opened);
     std::printf(message, path.c_str());
     return -1;
 }
@@ -41,9 +43,7 @@ int convert(std::FILE* source, std::FILE* target, std::int64_t probe_span, const
 }
 
 int run(int argc, const platform::PathChar* const* argv) {
-    // Before anything else, so that no file of the run takes a standard
-    // descriptor and no message goes astray.
-    if (!platform::prepare_process()) return -1;
+    if (!platform::prepare_process()) return -1;  // before any file takes a standard descriptor
     if (argc <= 3) {
         return failed("Programmaufruf: %s <Quelldatei> dummy <Zieldatei>\n",
                       argc > 0 && argv[0] != nullptr ? platform::shown_text(argv[0]) : "tsconv");
@@ -54,14 +54,10 @@ int run(int argc, const platform::PathChar* const* argv) {
     std::FILE* const source = platform::open_source(argv[1]);
     if (source == nullptr) return failed("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_shown);
     if (platform::is_same_file(source, argv[3])) {
-        std::fclose(source);
-        return failed("Zieldatei <%s> ist die Quelldatei!\n", target_shown);
+        return failed("Zieldatei <%s> ist die Quelldatei!\n", target_shown, source);
     }
     std::FILE* const target = platform::open_target(argv[3]);
-    if (target == nullptr) {
-        std::fclose(source);
-        return failed("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_shown);
-    }
+    if (target == nullptr) return failed("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_shown, source);
     return convert(source, target, probe_span, source_shown, target_shown);
 }
 

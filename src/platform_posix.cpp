@@ -25,8 +25,7 @@ bool prepare_process() {
 
 bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
     const time_t t = static_cast<time_t>(seconds_since_epoch);
-    if (static_cast<std::int64_t>(t) != seconds_since_epoch) return false;
-    return localtime_r(&t, &out) != nullptr;
+    return static_cast<std::int64_t>(t) == seconds_since_epoch && localtime_r(&t, &out) != nullptr;
 }
 
 std::string shown_text(const PathChar* argument) { return argument; }
@@ -45,15 +44,13 @@ namespace {
 
 enum class FileRead { read, missing, refused };
 
-// Reads a regular file of at most max_size bytes whole, and tells which file
-// it read. Missing where no file of that name exists; refused where it cannot
-// be read, is larger, or is no regular file: a FIFO or device is never opened.
+// Reads a regular file of at most max_size bytes whole, and tells which file it read. Missing where
+// no file of that name exists; refused where it cannot be read, is larger, or is no regular file.
 FileRead read_regular_file(const char* path, std::size_t max_size, std::string& bytes, struct stat& opened) {
     struct stat named;
     if (stat(path, &named) != 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::refused;
     if (!S_ISREG(named.st_mode) || static_cast<std::uint64_t>(named.st_size) > max_size) return FileRead::refused;
-    // Without waiting, should the name have become a FIFO since.
-    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // should it have become a FIFO
     if (descriptor < 0) return FileRead::refused;
     bool whole = fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev &&
                  opened.st_ino == named.st_ino;
@@ -72,8 +69,7 @@ FileRead read_regular_file(const char* path, std::size_t max_size, std::string& 
     return whole ? FileRead::read : FileRead::refused;
 }
 
-// The same file, unchanged: a file replaced or rewritten shows another
-// identity, size or time.
+// A file replaced or rewritten shows another identity, size or time.
 bool same_file_unchanged(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
@@ -85,20 +81,16 @@ bool same_file_unchanged(const struct stat& a, const struct stat& b) {
 ZoneData init_local_time() {
     ZoneData zone;
 #if defined(__GLIBC__)
-    // The zone file glibc reads: TZ unset names /etc/localtime, empty names
-    // "Universal", a leading ":" is passed over, and a name not starting with
-    // "/" is found under TZDIR. Where no file loads, glibc reads TZ as a rule
-    // string (a name that is no rule string means UTC). A bare ":" is taken
-    // as /etc/localtime: passing, that is no less safe.
+    // The file glibc reads: TZ unset names /etc/localtime, empty names "Universal", a leading ":" is
+    // passed over, a name not starting with "/" is found under TZDIR. Where no file loads, glibc reads
+    // TZ as a rule string. A bare ":" is taken as /etc/localtime: passing, that is no less safe.
     const char* tz = std::getenv("TZ");
     zone.tz = tz == nullptr ? "" : *tz == '\0' ? "Universal" : tz + (*tz == ':');
     if (zone.tz.empty()) zone.tz = "/etc/localtime";
     const char* folder = std::getenv("TZDIR");
-    const std::string path = zone.tz[0] == '/' ? zone.tz
-                                               : (folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo") +
-                                                     ("/" + zone.tz);
-    // Read before glibc reads it, and confirmed unchanged after: the check then
-    // judges the very file glibc read.
+    if (folder == nullptr || *folder == '\0') folder = "/usr/share/zoneinfo";
+    const std::string path = zone.tz[0] == '/' ? zone.tz : folder + ("/" + zone.tz);
+    // Read before glibc reads it, and unchanged after: the check judges the very file glibc read.
     struct stat read_file;
     const FileRead read = read_regular_file(path.c_str(), 1 << 20, zone.file_bytes, read_file);
     tzset();

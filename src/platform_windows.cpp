@@ -1,6 +1,3 @@
-// The platform layer on Windows: the C runtime's and the system's local time,
-// wide file names, and file identities.
-
 #include "platform.h"
 
 #include <io.h>
@@ -87,16 +84,12 @@ bool read_yearly_rules(YearlyRules& rules) {
     return true;
 }
 
-// The rules of a year; the years before the first and after the last the
-// system keeps take the first's and the last's.
-const TIME_ZONE_INFORMATION& rules_of(int year) {
-    const int last = yearly_rules.first_year + static_cast<int>(yearly_rules.years.size()) - 1;
-    return yearly_rules.years[static_cast<std::size_t>(std::clamp(year, yearly_rules.first_year, last) -
-                                                       yearly_rules.first_year)];
-}
-
+// Local time by a year's rules; the years before the first and after the last
+// the system keeps take the first's and the last's.
 bool to_local(int rule_year, const SYSTEMTIME& utc, SYSTEMTIME& local) {
-    return yearly_rules.to_local(&rules_of(rule_year), &utc, &local) != 0;
+    const int first = yearly_rules.first_year, last = first + static_cast<int>(yearly_rules.years.size()) - 1;
+    const auto index = static_cast<std::size_t>(std::clamp(rule_year, first, last) - first);
+    return yearly_rules.to_local(&yearly_rules.years[index], &utc, &local) != 0;
 }
 
 // Windows takes a year's rules by the local year. A year's rules hold from the

@@ -9,13 +9,11 @@ namespace tsconv {
 
 namespace {
 
+// The number written here: not every C runtime this runs on understands "%llu".
 void warn_unconvertible(std::FILE* warnings, unsigned long long line_number) {
-    // Formatted here: "%llu" is not understood by every C runtime this runs on.
-    char digits[decimal_max_length + 1];
-    *write_decimal(digits, line_number) = '\0';
-    std::fputs("Zeile ", warnings);
-    std::fputs(digits, warnings);
-    std::fputs(": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n", warnings);
+    char digits[decimal_max_length + 1] = {};
+    write_decimal(digits, line_number);
+    std::fprintf(warnings, "Zeile %s: Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n", digits);
 }
 
 }  // namespace

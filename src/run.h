@@ -9,11 +9,10 @@ namespace tsconv {
 
 enum class ConversionResult { completed, source_read_failed, target_write_failed };
 
-// Writes the header and one record line per source line that supplies a
-// value. A record whose time stamp cannot be converted is left out and named
-// by its line number on warnings. Stops at the first failed read or write;
-// everything converted before is flushed to the target where possible. The
-// probe span is init_local_time's for the zone in use; 0 always does.
+// Writes the header and a record line per source line that supplies a value; a
+// record whose time stamp cannot be converted is left out and named on
+// warnings. Stops at the first failed read or write, having flushed what it
+// could. The probe span is init_local_time's (0 always does).
 ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings,
                                 std::int64_t probe_span = 0);
 

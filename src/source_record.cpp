@@ -26,9 +26,7 @@ void store_word(char* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word
 constexpr std::uint64_t each_character(unsigned char byte) { return std::uint64_t{0x0101010101010101} * byte; }
 
 // The high bit of each character that was no digit, and maybe of those after it.
-std::uint64_t non_digits(std::uint64_t values) {
-    return (values | (values + each_character(0x80 - 10))) & each_character(0x80);
-}
+std::uint64_t non_digits(std::uint64_t v) { return (v | (v + each_character(0x80 - 10))) & each_character(0x80); }
 
 // Adds the digits from p on to mantissa; returns the first character after them.
 const char* scan_digits(const char* p, std::uint64_t& mantissa) {
@@ -111,11 +109,10 @@ inline bool scan_number(const char* p, ScannedNumber& number, bool serial_date) 
     return true;
 }
 
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The fast step: an exact integer divided by an exact power of ten, correctly rounded (see
 // doc/DESIGN.md, "The fast step").
+constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 bool fits_fast_step(const ScannedNumber& number) {
     return number.integer_length + number.fraction_length <= 19 && number.mantissa <= (std::uint64_t{1} << 53) &&
            number.exponent >= -22 && number.exponent <= 0;
@@ -180,12 +177,10 @@ inline void store_value(const ScannedNumber& number, double& value, ValueText& s
     if (!is_short_decimal(number)) {
         value = number_value(number);
         shown.length = 0;
-        return;
+    } else if (const double read = with_sign(number, magnitude_fast(number)); std::memcmp(&read, &value, 8) != 0) {
+        value = read;
+        take_value_text(number, shown);
     }
-    const double read = with_sign(number, magnitude_fast(number));
-    if (std::memcmp(&read, &value, sizeof read) == 0) return;
-    value = read;
-    take_value_text(number, shown);
 }
 
 }  // namespace

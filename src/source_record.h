@@ -11,14 +11,9 @@ namespace tsconv {
 // A decimal digit, whatever the locale: for the source and for TZ rule strings alike.
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Only the first 399 characters of a line are decoded; the rest of a longer one is passed over.
-constexpr std::size_t max_decoded_length = 399;
-
-// The decoder takes eight characters at a time, up to seven beyond the line.
-constexpr std::size_t line_read_ahead = 7;
-
-// Longest text of a value taken from its digits: "-", eight integer digits, ".", six decimals.
-constexpr std::size_t max_value_text_length = 16;
+constexpr std::size_t max_decoded_length = 399;    // the rest of a longer line is passed over
+constexpr std::size_t line_read_ahead = 7;         // the decoder reads eight characters at a time
+constexpr std::size_t max_value_text_length = 16;  // "-", eight integer digits, ".", six decimals
 
 // A value as the target shows it, taken from the digits of a plain decimal of at most eight
 // integer digits and six decimals; empty where its double is to be formatted.
@@ -48,8 +43,8 @@ int decode_source_line(const char* line, SourceRecord& record);
 // Line ends in it count as white space.
 int decode_source_line(const char* text, std::size_t length, SourceRecord& record);
 
-// Eight characters as one word, the first in the lowest byte, each less "0":
-// digits become 0 to 9. Exact: see doc/DESIGN.md, "Digit words".
+// Eight characters as one word, the first in the lowest byte, each less "0": digits become
+// 0 to 9 (doc/DESIGN.md, "Digit words").
 std::uint64_t digit_values(const char* eight_characters);
 bool all_digits(std::uint64_t values);                   // all eight were digits
 bool five_digits_end(std::uint64_t values);              // five digits, then none

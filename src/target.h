@@ -17,9 +17,8 @@ struct LocalTimestamp;
 // The part of a record line before the seconds.
 constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;
 
-// A buffered writer over the target. Once a write has failed, it writes
-// nothing more and write_failed stays set, and a target that is a regular
-// file is cut back to its last complete line.
+// A buffered writer. After a failed write it writes nothing more, and a
+// regular file is cut back to its last complete line.
 struct TargetStream {
     std::FILE* file = nullptr;
     std::vector<char> buffer;  // whole lines only
@@ -32,14 +31,12 @@ struct TargetStream {
 };
 
 void open_target_stream(TargetStream& stream, std::FILE* file);
-
 void write_target_header(TargetStream& stream);
 
 // Writes the line of a record whose time stamp shows as time.
 void write_target_record(TargetStream& stream, const LocalTimestamp& time, const SourceRecord& record);
 
-// Hands everything buffered to the file and flushes it. False when any write
-// of the stream has failed.
+// Hands everything buffered to the file and flushes it; false when any write failed.
 bool flush_target_stream(TargetStream& stream);
 
 }  // namespace tsconv

@@ -10,11 +10,10 @@ namespace tsconv {
 
 namespace {
 
-// Rule strings: "std offset [dst [offset],change,change]".
-
-// One yearly change, Mm.w.d[/time]: on weekday d (0 = Sunday) of week w (5:
-// the last) of month m, at a clock time of the offset in force before it.
-// The day-of-year forms (Jn, n), which no zone in use has, are not read.
+// Rule strings: "std offset [dst [offset],change,change]". A change is read
+// in the form Mm.w.d[/time]: weekday d (0 = Sunday) of week w (5: the last) of
+// month m, at a clock time of the offset in force before it. The day-of-year
+// forms (Jn, n), which no zone in use has, are not read.
 struct YearlyChange {
     int month = 0, week = 0, weekday = 0;
     std::int64_t time = 2 * seconds_per_hour;  // may be negative or beyond one day
@@ -27,7 +26,6 @@ struct RuleString {
 };
 
 enum class Parsed { no_rule, rule, malformed };
-
 bool skip(const char*& p, char c) { return *p == c && (++p, true); }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -56,7 +54,7 @@ bool name(const char*& p) {
     return p - begin - quoted >= 3 && (!quoted || skip(p, '>'));
 }
 
-// The ranges of a yearly change, for the rule strings and the Windows zone alike.
+// For the rule strings and the Windows zone alike.
 bool in_range(const YearlyChange& change, std::int64_t max_time) {
     return change.month >= 1 && change.month <= 12 && change.week >= 1 && change.week <= 5 && change.weekday >= 0 &&
            change.weekday <= 6 && change.time > -max_time && change.time < max_time;
@@ -68,8 +66,8 @@ bool yearly_change(const char*& p, YearlyChange& change) {
            in_range(change, 168 * seconds_per_hour);
 }
 
-// The whole string. One with no offset after its first name is no rule string
-// at all; daylight time without rules of its own counts as malformed.
+// No offset after the first name: no rule string at all. Daylight time
+// without rules of its own: malformed.
 Parsed parse_rule_string(const char* p, RuleString& rule) {
     rule = RuleString{};
     std::int64_t std_west = 0, dst_west = 0;
@@ -90,7 +88,7 @@ Parsed parse_rule_string(const char* p, RuleString& rule) {
     return Parsed::rule;
 }
 
-// The instant of a change in a year, in seconds since 1970 (UTC).
+// The instant of a change in a year, in seconds since 1970-01-01 UTC.
 std::int64_t change_instant(const YearlyChange& change, std::int64_t year) {
     const std::int64_t first = days_from_civil(year, change.month, 1);
     const std::int64_t length = days_in_month(year, change.month);
@@ -100,8 +98,8 @@ std::int64_t change_instant(const YearlyChange& change, std::int64_t year) {
     return (first + day) * seconds_per_day + change.time - change.offset;
 }
 
-// True when, sorted, each instant lies more than span after the one before.
-// Unsigned differences: a zone file may hold any 64-bit instants.
+// True when, sorted, each instant lies more than span after the one before
+// (unsigned differences: a zone file may hold any 64-bit instants).
 bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
     std::sort(instants.begin(), instants.end());
     for (std::size_t i = 1; i < instants.size(); ++i) {
@@ -117,19 +115,16 @@ bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
 // to 2027 hold all 14 kinds (doc/DESIGN.md, "Zone files and rule strings").
 bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
     for (std::int64_t year = 2000; rule.has_dst && year < 2028; ++year) {
-        std::vector<std::int64_t> instants = {days_from_civil(year, 1, 1) * seconds_per_day,
-                                              days_from_civil(year + 1, 1, 1) * seconds_per_day,
-                                              change_instant(rule.changes[0], year), change_instant(rule.changes[1], year)};
+        std::vector<std::int64_t> instants = {
+            days_from_civil(year, 1, 1) * seconds_per_day, days_from_civil(year + 1, 1, 1) * seconds_per_day,
+            change_instant(rule.changes[0], year), change_instant(rule.changes[1], year)};
         if (!far_apart(instants, 2 * seconds_per_week + 2 * error)) return false;
     }
     return true;
 }
 
-// Zone files (TZif).
-
-// A header: "TZif", the version, 15 bytes reserved, then six 4-byte counts.
+// Zone files (TZif). A header: "TZif", the version, 15 bytes reserved, then six 4-byte counts.
 constexpr std::size_t header_size = 44;
-constexpr std::size_t counts_at = 20;
 enum Count { ut_flags, standard_flags, leap_records, transitions, types, name_bytes, count_kinds };
 constexpr std::size_t type_record_size = 6;  // the offset (4 bytes), the daylight flag, the name's index
 
@@ -139,22 +134,18 @@ std::int64_t big_endian(const std::string& bytes, std::size_t at, std::size_t si
     return size == 4 ? std::int64_t{static_cast<std::int32_t>(value)} : static_cast<std::int64_t>(value);
 }
 
-// What one data block of a zone file holds for the check.
-struct Block {
+struct Block {  // what one data block of a zone file holds for the check
     std::vector<std::int64_t> instants;  // its transitions and leap records
     std::int64_t last_transition = INT64_MIN;
     bool has_leaps = false;
 };
 
-// Reads one header and its data block, times of time_size bytes, and moves
-// pos past them. False where the counts disagree with each other or the file,
-// a record is out of range, or a list is out of order.
+// Reads one header and its data block (times of time_size bytes) and moves pos past them. False where
+// the counts disagree with each other or the file, a record is out of range, or a list is out of order.
 bool read_block(const std::string& bytes, std::size_t& pos, std::size_t time_size, Block& block) {
     if (bytes.size() - pos < header_size || bytes.compare(pos, 5, bytes, 0, 5) != 0) return false;
     std::uint64_t count[count_kinds];
-    for (int i = 0; i < count_kinds; ++i) {
-        count[i] = static_cast<std::uint32_t>(big_endian(bytes, pos + counts_at + 4 * i, 4));
-    }
+    for (int i = 0; i < count_kinds; ++i) count[i] = static_cast<std::uint32_t>(big_endian(bytes, pos + 20 + 4 * i, 4));
     if (count[types] == 0 || count[name_bytes] == 0 || (count[ut_flags] != 0 && count[ut_flags] != count[types]) ||
         (count[standard_flags] != 0 && count[standard_flags] != count[types])) {
         return false;
@@ -187,9 +178,8 @@ bool read_block(const std::string& bytes, std::size_t& pos, std::size_t time_siz
     return true;
 }
 
-// After the last transition the closing rule takes over: its changes in the
-// years around the junction join the block's instants. A transition beyond
-// any year a record can have matters to none.
+// After the last transition the closing rule takes over: its changes in the years around the
+// junction join the block's instants. A transition beyond any year a record can have matters to none.
 void add_junction(const RuleString& rule, Block& block) {
     constexpr std::int64_t far = std::int64_t{1} << 40;
     if (!rule.has_dst || block.last_transition < -far || block.last_transition > far) return;
@@ -212,9 +202,8 @@ bool zone_file_keeps_offsets(const std::string& bytes) {
     std::size_t pos = 0;
     Block blocks[2];
     if (!read_block(bytes, pos, 4, blocks[0]) || !read_block(bytes, pos, 8, blocks[1])) return false;
-    // The closing rule, between line ends, ends the file. Empty, the last
-    // transition's offset holds on; with leap records, only then, as no rule's
-    // change is checked against them.
+    // The closing rule, between line ends, ends the file. Empty, the last transition's offset holds
+    // on; with leap records, only then, as no rule's change is checked against them.
     const std::size_t rule_end = bytes.size() - 1;
     if (rule_end <= pos || bytes[pos] != '\n' || bytes[rule_end] != '\n') return false;
     const std::string text = bytes.substr(pos + 1, rule_end - pos - 1);
@@ -245,12 +234,11 @@ bool windows_zone_keeps_offsets(const platform::SystemZone& zone, bool runtime_c
     for (const platform::ZoneChange& date : {zone.daylight_start, zone.standard_start}) {
         rule.changes[i] = {date.month, date.week, date.day_of_week,
                            date.hour * seconds_per_hour + date.minute * seconds_per_minute + date.second, 0};
-        // A year other than 0 gives one date for that year alone.
-        if (date.year != 0 || !in_range(rule.changes[i++], seconds_per_day)) return false;
+        const bool every_year = date.year == 0;  // else a date for that year alone
+        if (!every_year || !in_range(rule.changes[i++], seconds_per_day)) return false;
     }
-    // The C runtime finds the day with a calendar of its own, which may put it
-    // a week off; with the zone's offset (under a day), eight days cover it.
-    // Windows' own breakdown is given a day for the offset.
+    // The C runtime's own calendar may put a change a week off: with the offset (under a day), eight days
+    // cover it. Windows' own breakdown is given a day for the offset.
     return changes_weeks_apart(rule, (runtime_calendar ? 8 : 1) * seconds_per_day);
 }
 
@@ -258,13 +246,11 @@ bool zone_keeps_offsets(const platform::ZoneData& zone) {
     using Kind = platform::ZoneData::Kind;
     switch (zone.kind) {
     case Kind::rule_string: return tz_string_keeps_offsets(zone.tz.c_str());
-    // Should glibc reject a file the check accepts, it reads TZ as a rule
-    // string: that must pass too.
+    // Should glibc reject a file the check accepts, it reads TZ as a rule string: that must pass too.
     case Kind::zone_file: return zone_file_keeps_offsets(zone.file_bytes) && tz_string_keeps_offsets(zone.tz.c_str());
     case Kind::fixed_rules: return true;
-    // Each year's changes lie two weeks and more inside the year, so the one
-    // change at a New Year where two years' offsets differ is weeks from any
-    // other (see doc/DESIGN.md).
+    // Each year's changes lie two weeks and more inside the year, so the one change at a New Year where
+    // two years' offsets differ is weeks from any other (doc/DESIGN.md, "Windows: a year's rules").
     case Kind::windows_rules:
         return !zone.years.empty() &&
                std::all_of(zone.years.begin(), zone.years.end(), [&](const platform::SystemZone& year) {
