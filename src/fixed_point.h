@@ -30,10 +30,14 @@ inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& milliont
     const std::int64_t truncated = static_cast<std::int64_t>(scaled);
     const double fraction = scaled - static_cast<double>(truncated);
     if (!(std::fabs(fraction - 0.5) > 1.0 / 4096)) return round_fixed6_exact(v, whole, millionths);
+    const std::uint64_t rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
     whole = static_cast<std::uint64_t>(magnitude);
-    const std::uint64_t rest = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0) - whole * 1000000;
-    whole += rest == 1000000;
-    millionths = static_cast<std::uint32_t>(rest == 1000000 ? 0 : rest);
+    std::uint64_t rest = rounded - whole * 1000000;
+    if (rest == 1000000) {
+        ++whole;
+        rest = 0;
+    }
+    millionths = static_cast<std::uint32_t>(rest);
     return true;
 }
 

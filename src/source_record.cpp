@@ -162,9 +162,12 @@ void take_value_text(const ScannedNumber& number, ValueText& shown) {
     char* t = shown.text;
     *t = '-';
     t += number.negative ? 1 : 0;
-    store_word(t, load_word(number.integer_digits));
-    if (number.integer_length == 0) *t = '0';  // ",5" shows as "0.500000"
-    t += std::max(number.integer_length, 1);
+    if (number.integer_length == 0) {
+        *t++ = '0';  // ",5" shows as "0.500000"
+    } else {
+        store_word(t, load_word(number.integer_digits));
+        t += number.integer_length;
+    }
     *t = '.';
     const std::uint64_t decimals_read = (std::uint64_t{1} << (8 * number.fraction_length)) - 1;
     store_word(t + 1, (load_word(number.fraction_digits) & decimals_read) | (each_character('0') & ~decimals_read));
@@ -177,10 +180,12 @@ inline void store_value(const ScannedNumber& number, double& value, ValueText& s
     if (!is_short_decimal(number)) {
         value = number_value(number);
         shown.length = 0;
-    } else if (const double read = with_sign(number, magnitude_fast(number)); std::memcmp(&read, &value, 8) != 0) {
-        value = read;
-        take_value_text(number, shown);
+        return;
     }
+    const double read = with_sign(number, magnitude_fast(number));
+    if (std::memcmp(&read, &value, sizeof read) == 0) return;
+    value = read;
+    take_value_text(number, shown);
 }
 
 }  // namespace
