@@ -37,8 +37,7 @@ const char* read_long_line(SourceStream& stream) {
     std::memmove(data, data + stream.begin, max_decoded_length);
     stream.end = max_decoded_length;
     while (read_block(stream, max_decoded_length)) {
-        const void* found = std::memchr(data + max_decoded_length, '\n', stream.end - max_decoded_length);
-        if (found != nullptr) {
+        if (const void* found = std::memchr(data + max_decoded_length, '\n', stream.end - max_decoded_length)) {
             stream.begin = static_cast<std::size_t>(static_cast<const char*>(found) - data) + 1;
             return long_line(data);
         }

@@ -55,8 +55,9 @@ void write_minute(char* out, std::int64_t minute) {
     write_two_digits(out + 14, civil.minute);
 }
 
-// A value: its text where the decoder took one, else its double formatted.
+// ";" and a value: its text where the decoder took one, else its double formatted.
 char* write_value(char* out, double value, const ValueText& shown) {
+    *out++ = ';';
     if (shown.length == 0) return format_fixed6(out, value);
     std::memcpy(out, shown.text, max_value_text_length);
     return out + shown.length;
@@ -84,11 +85,8 @@ void write_target_record(TargetStream& stream, const LocalTimestamp& time, const
     }
     std::memcpy(line, stream.minute_text, minute_text_length);
     char* out = write_fixed6(line + minute_text_length, static_cast<std::uint64_t>(time.second), time.millionths);
-    *out++ = ';';
     out = write_value(out, record.PV, record.PV_text);
-    *out++ = ';';
     out = write_value(out, record.wSP, record.wSP_text);
-    *out++ = ';';
     out = write_value(out, record.wOP, record.wOP_text);
     *out++ = '\r';
     *out++ = '\n';
