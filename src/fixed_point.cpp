@@ -7,8 +7,7 @@ namespace tsconv {
 
 namespace {
 
-// The standard library's fixed conversion is specified to write what
-// printf("%.6f") writes in the C locale: the exact value, rounded.
+// Specified to write what printf("%.6f") writes in the C locale: the exact value, rounded.
 char* to_fixed6_text(char* out, double v) {
     return std::to_chars(out, out + fixed6_max_length, v, std::chars_format::fixed, 6).ptr;
 }

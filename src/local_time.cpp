@@ -14,11 +14,10 @@ namespace {
 
 constexpr double max_seconds_magnitude = 1e12;  // far beyond the years 1 to 9999; keeps the arithmetic in range
 
-// The local minutes of the years 1 to 9999: [first_minute, end_minute).
+// [first_minute, end_minute): the local minutes of the years 1 to 9999.
 constexpr std::int64_t first_minute = days_from_civil(1, 1, 1) * minutes_per_day;
 constexpr std::int64_t end_minute = days_from_civil(10000, 1, 1) * minutes_per_day;
 
-// Local seconds since 1970-01-01 as minute and second.
 void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimestamp& local) {
     if (static_cast<std::uint64_t>(seconds) - static_cast<std::uint64_t>(cache.minute_start) >= seconds_per_minute) {
         cache.minute = floor_div(seconds, seconds_per_minute);
@@ -37,7 +36,6 @@ bool is_showable(const std::tm& tm) {
            tm.tm_min <= 59 && tm.tm_sec >= 0 && tm.tm_sec <= 60;
 }
 
-// The platform's breakdown, and the UTC offset it shows.
 bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& offset) {
     std::tm tm;
     if (!platform::local_breakdown(t, tm) || !is_showable(tm)) return false;
@@ -78,7 +76,7 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     return true;
 }
 
-// The local time of the whole second t (seconds since 1970-01-01 UTC).
+// The local time of the whole second t since 1970-01-01 UTC.
 bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
     if (t < cache.first || t > cache.last) return local_time_beyond_cache(t, cache, local);
     local_from_seconds(t + cache.offset, cache, local);
@@ -99,13 +97,11 @@ bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestam
     const double source_seconds = days * static_cast<double>(seconds_per_day);
     const double s = source_seconds - source_clock_ahead_of_utc;
     if (!(std::fabs(s) < max_seconds_magnitude)) return false;  // also NaN
-
     // The whole second (floor) is broken down, the fraction added to its second.
     std::int64_t whole = static_cast<std::int64_t>(s);
     if (static_cast<double>(whole) > s) --whole;
     const double fraction = s - static_cast<double>(whole);
     if (!local_time(whole, cache, out)) return false;
-
     std::uint64_t shown_second;
     if (!round_fixed6(out.second + fraction, shown_second, out.millionths)) return false;
     // Shown as the next whole second: see doc/DESIGN.md, "The seconds carry".

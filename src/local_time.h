@@ -1,27 +1,23 @@
 #pragma once
 
-// A spreadsheet serial date on the source clock turned into the local time of
-// the machine that runs the conversion.
+// A serial date on the source clock as the local time of the machine that converts.
 
 #include <cstdint>
 
 namespace tsconv {
 
-// A local time as a record shows it; the minute alone gives its date and clock
-// time (civil_minute).
+// A local time as a record shows it; the minute alone gives date and clock time (civil_minute).
 struct LocalTimestamp {
     std::int64_t minute = 0;       // local minutes since 1970-01-01 00:00
     int second = 0;                // 0 to 59; 60 in a leap second where the zone counts them
-    std::uint32_t millionths = 0;  // fraction of the second rounded to six decimals
+    std::uint32_t millionths = 0;  // the fraction of the second rounded to six decimals
 };
 
-// How far one breakdown may push the cached stretch. Exact: see doc/DESIGN.md,
-// "The local-time cache".
+// How far one breakdown may push the cached stretch: see doc/DESIGN.md, "The local-time cache".
 constexpr std::int64_t cache_probe_span = 900;
 
-// A stretch of time over which local time keeps one UTC offset, so that the
-// platform's breakdown is asked once a stretch, not once a record. Each run
-// starts with LocalTimeCache cache{probe_span}, the span init_local_time gave.
+// A stretch of time with one UTC offset, so that the platform's breakdown is asked once a
+// stretch, not once a record. A run starts with LocalTimeCache cache{init_local_time()}.
 struct LocalTimeCache {
     std::int64_t probe_span = 0;  // 0: the stretch is never pushed
     std::int64_t first = 0;       // the stretch is [first, last]; empty while last < first
@@ -31,15 +27,13 @@ struct LocalTimeCache {
     std::int64_t minute_start = 0;  // and the local second it starts at
 };
 
-// Sets up the zone in use (TZ or the system's) and gives the probe span for a
-// cache in it: cache_probe_span where the zone is shown to keep each offset
-// longer, else 0. Call before converting, and again after the zone changed.
+// Sets up the zone in use (TZ or the system's) and gives the probe span for a cache in it:
+// cache_probe_span where the zone is shown to keep each offset longer, else 0.
 std::int64_t init_local_time();
 
-// Converts a serial date (days since 1899-12-30 on a clock two hours ahead of
-// UTC). False when it is not finite, beyond what the platform breaks down, or
-// outside the years 1 to 9999. A fraction of a second that rounds to a whole
-// second at six decimals is carried into the next second.
+// A serial date (days since 1899-12-30 on a clock two hours ahead of UTC) as local time. False
+// when not finite, beyond the platform's breakdown, or outside the years 1 to 9999. A fraction
+// that rounds to a whole second at six decimals is carried into the next second.
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out);
 
 }  // namespace tsconv

@@ -1,6 +1,5 @@
-// The program: "tsconv SOURCE dummy TARGET". Checks the command line, opens
-// both files, runs the conversion and reports every failure on standard
-// output. Exits with 0 on success and -1 after a failure.
+// "tsconv SOURCE dummy TARGET": every failure is reported on standard output; the exit status is
+// 0 on success and -1 after a failure.
 
 #include <cstdint>
 #include <cstdio>
@@ -15,15 +14,13 @@ namespace {
 using tsconv::ConversionResult;
 namespace platform = tsconv::platform;
 
-// Closes the file opened so far, if any, and prints a failure message naming
-// a file; gives the failed run's status.
+// Closes the file opened so far, if any, and reports a failure naming a file.
 int failed(const char* message, const std::string& path, std::FILE* opened = nullptr) {
     if (opened != nullptr) std::fclose(opened);
     std::printf(message, path.c_str());
     return -1;
 }
 
-// Converts the open source into the open target, closes both and reports.
 int convert(std::FILE* source, std::FILE* target, std::int64_t probe_span, const std::string& source_shown,
             const std::string& target_shown) {
     // Warnings about skipped records may be many; write them in blocks.
@@ -63,8 +60,7 @@ int run(int argc, const platform::PathChar* const* argv) {
 
 }  // namespace
 
-// On Windows the arguments come from the wide command line: a name with
-// characters outside the ANSI code page still opens.
+// On Windows from the wide command line: a name outside the ANSI code page still opens.
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) { return run(argc, argv); }
 #else

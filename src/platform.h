@@ -1,8 +1,6 @@
 #pragma once
 
-// What differs between POSIX and Windows: setting up the process, local time
-// and the zone it follows, file names, opening and cutting files, and whether
-// two paths name one file.
+// What differs between POSIX and Windows: the process, local time and its zone, files.
 
 #include <cstdint>
 #include <cstdio>
@@ -12,31 +10,25 @@
 
 namespace tsconv::platform {
 
-// Makes the process safe from how it was started, before any file is opened:
-// a closed standard descriptor is opened on the null device (else a file of
-// the run could take it, and warnings land in the target), and a write to a
-// pipe without reader or beyond a file-size limit fails instead of ending the
-// process. False when the null device cannot be opened.
+// Before any file is opened: a closed standard descriptor is opened on the null device (else a
+// file of the run could take it), and a write to a pipe without reader or beyond a file-size
+// limit fails instead of ending the process. False when the null device cannot be opened.
 bool prepare_process();
 
-// Breaks seconds since 1970-01-01 00:00:00 UTC down into the machine's local
-// calendar time. False where the platform cannot represent that time.
+// Seconds since 1970-01-01 00:00:00 UTC as the machine's local calendar time; false where the
+// platform cannot represent that time.
 bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out);
 
-// One yearly change of a Windows zone: with year 0, on the given weekday
-// (0 = Sunday) of the given week (5 = the last) of the month, at the local
-// clock time; month 0 where the zone has no such change.
+// A yearly change of a Windows zone: with year 0, on a weekday (0 = Sunday) of a week (5: the
+// last) of the month, at a local clock time; month 0 where the zone has no such change.
 struct ZoneChange {
     int year = 0, month = 0, week = 0, day_of_week = 0, hour = 0, minute = 0, second = 0;
 };
 
-// A Windows zone's rules for a year: UTC = local time + the year's bias + the
-// standard or daylight bias, in minutes.
+// A Windows zone's rules for a year: UTC = local time + bias + the standard or daylight bias.
 struct SystemZone {
-    int standard_bias = 0;
-    int daylight_bias = 0;
-    ZoneChange standard_start;  // the end of daylight saving time
-    ZoneChange daylight_start;
+    int standard_bias = 0, daylight_bias = 0;  // minutes
+    ZoneChange standard_start, daylight_start;
 };
 
 // What the C library read to know the zone, for the zone check.
@@ -49,41 +41,33 @@ struct ZoneData {
         unknown,        // nothing the check can judge
     };
     Kind kind = Kind::unknown;
-    std::string tz;
-    std::string file_bytes;
+    std::string tz, file_bytes;
     std::vector<SystemZone> years;
     bool runtime_calendar = false;  // the C runtime finds a change's day with a calendar of its own
 };
 
-// Sets up local time (TZ or the system's) once, before any breakdown, and
-// gives what it was set up from; a zone file that changed meanwhile is unknown.
+// Sets up local time once, before any breakdown, and gives what it was set up from; a zone file
+// that changed meanwhile is unknown.
 ZoneData init_local_time();
 
-// A file name as the system takes it: wide on Windows, so that every name
-// Windows can hold opens; bytes elsewhere.
+// File names as the system takes them: wide on Windows, so that every name opens.
 #ifdef _WIN32
 using PathChar = wchar_t;
 #else
 using PathChar = char;
 #endif
 
-// A command-line argument as messages show it: on Windows in the ANSI code
-// page, as the console shows it; elsewhere its bytes.
+// An argument as messages show it: in the ANSI code page on Windows, as the console does.
 std::string shown_text(const PathChar* argument);
 
-// The source, opened to read bytes as stored; null when it cannot be opened or
-// is a folder.
-std::FILE* open_source(const PathChar* path);
-
-// The target, created or truncated, to write bytes as given.
-std::FILE* open_target(const PathChar* path);
+std::FILE* open_source(const PathChar* path);  // bytes as stored; null for a folder
+std::FILE* open_target(const PathChar* path);  // created or truncated
 
 // Cuts a regular file back to its first size bytes; false for anything else.
 bool truncate_file(std::FILE* file, std::uint64_t size);
 
-// True when the target path names the open source (also through a link):
-// writing it would lose data (a regular file) or never end (a FIFO, pipe or
-// socket). A character device such as /dev/null is not refused.
+// True when the target path names the open source, also through a link: writing it would lose
+// data or never end (a FIFO, pipe or socket). A character device such as /dev/null is allowed.
 bool is_same_file(std::FILE* source, const PathChar* target_path);
 
 // The converter reads and writes whole blocks; a stream buffer would only copy.

@@ -44,8 +44,7 @@ namespace {
 
 enum class FileRead { read, missing, refused };
 
-// Reads a regular file of at most max_size bytes whole, and tells which file it read. Missing where
-// no file of that name exists; refused where it cannot be read, is larger, or is no regular file.
+// A regular file of at most max_size bytes, whole, and which file it was; refused where it cannot be.
 FileRead read_regular_file(const char* path, std::size_t max_size, std::string& bytes, struct stat& opened) {
     struct stat named;
     if (stat(path, &named) != 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::missing : FileRead::refused;

@@ -10,8 +10,7 @@
 
 namespace tsconv::platform {
 
-// The C runtime keeps descriptors 0 to 2 for the standard streams, with or
-// without a handle; Windows has neither SIGPIPE nor file-size limits.
+// The C runtime keeps descriptors 0 to 2, handle or not; no SIGPIPE, no file-size limits.
 bool prepare_process() { return true; }
 
 namespace {
@@ -40,8 +39,7 @@ Function system_function(HMODULE library, const char* name) {
 // The seconds the C runtime breaks down: from 1970 to the end of the year 3000.
 constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_per_day;
 
-// The system zone's rules for each year (Windows 8 and later), read once at
-// the start; empty where the C runtime's own breakdown applies.
+// The system zone's rules for each year (Windows 8 and later); empty where the C runtime's apply.
 struct YearlyRules {
     ToZoneLocalTime to_local = nullptr;
     int first_year = 0;
@@ -49,8 +47,7 @@ struct YearlyRules {
 };
 YearlyRules yearly_rules;
 
-// Reads the rules of each year that the system keeps for its zone. Only the
-// years 1969 to 3001 are kept: a record's instant lies in 1970 to 3000.
+// The years 1969 to 3001 of those the system keeps: a record's instant lies in 1970 to 3000.
 bool read_yearly_rules(YearlyRules& rules) {
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
     const auto get_zone = system_function<GetDynamicZone>(kernel, "GetDynamicTimeZoneInformation");
@@ -84,17 +81,15 @@ bool read_yearly_rules(YearlyRules& rules) {
     return true;
 }
 
-// Local time by a year's rules; the years before the first and after the last
-// the system keeps take the first's and the last's.
+// By a year's rules; the years before the first and after the last kept take theirs.
 bool to_local(int rule_year, const SYSTEMTIME& utc, SYSTEMTIME& local) {
     const int first = yearly_rules.first_year, last = first + static_cast<int>(yearly_rules.years.size()) - 1;
     const auto index = static_cast<std::size_t>(std::clamp(rule_year, first, last) - first);
     return yearly_rules.to_local(&yearly_rules.years[index], &utc, &local) != 0;
 }
 
-// Windows takes a year's rules by the local year. A year's rules hold from the
-// moment the clock of the year before shows its New Year: within two days of
-// the UTC New Year the rules on either side decide (see doc/DESIGN.md).
+// A year's rules hold from when the clock of the year before shows its New Year: within two days of
+// the UTC New Year the rules on either side decide (doc/DESIGN.md, "Windows: a year's rules").
 int rule_year(const SYSTEMTIME& utc) {
     const int year = utc.wYear;
     SYSTEMTIME local;
@@ -166,8 +161,7 @@ bool is_same_file(std::FILE* source, const PathChar* target_path) {
     BY_HANDLE_FILE_INFORMATION source_info;
     const HANDLE source_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(source)));
     if (!file_identity(source_handle, source_info)) return false;
-    // Opened without access rights only to read its identity; a target that
-    // does not exist yet cannot be the source.
+    // Opened without access rights, only for its identity; a target that does not exist is no source.
     const HANDLE target_handle =
         CreateFileW(target_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

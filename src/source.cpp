@@ -10,8 +10,7 @@ static_assert(io_block_size > max_decoded_length, "a block holds the decoded par
 
 namespace {
 
-// Reads into the block from `from` on, as much as fits, and puts a line end
-// after the data. False when nothing more could be read.
+// Reads into the block from `from` on and puts a line end after the data; false when nothing came.
 bool read_block(SourceStream& stream, std::size_t from) {
     if (stream.at_end) return false;
     const std::size_t wanted = io_block_size - from;
@@ -29,9 +28,8 @@ char* long_line(char* text) {
     return text;
 }
 
-// A long line whose end is not in the block: its decoded part goes to the
-// front, the rest is read behind it and passed over. nullptr when reading
-// failed before the line's end.
+// A long line whose end is not in the block: its decoded part goes to the front, the rest is read
+// behind it and passed over. nullptr when reading failed before the line's end.
 const char* read_long_line(SourceStream& stream) {
     char* const data = stream.buffer.data();
     std::memmove(data, data + stream.begin, max_decoded_length);

@@ -19,8 +19,7 @@ struct SourceStream {
     bool read_failed = false;  // the file reported a read error
 };
 
-// Starts reading; a UTF-8 byte order mark at the very start is passed over.
-void open_source_stream(SourceStream& stream, std::FILE* file);
+void open_source_stream(SourceStream& stream, std::FILE* file);  // passes over a UTF-8 byte order mark
 
 // The decoded part of the next line where it lies in the block, as the first decode_source_line
 // takes it (a longer line gets a line end in place of its next character), valid until the next

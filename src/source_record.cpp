@@ -109,8 +109,7 @@ inline bool scan_number(const char* p, ScannedNumber& number, bool serial_date) 
     return true;
 }
 
-// The fast step: an exact integer divided by an exact power of ten, correctly rounded (see
-// doc/DESIGN.md, "The fast step").
+// An exact integer divided by an exact power of ten: see doc/DESIGN.md, "The fast step".
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 bool fits_fast_step(const ScannedNumber& number) {
@@ -122,8 +121,7 @@ double magnitude_fast(const ScannedNumber& number) {
     return static_cast<double>(static_cast<std::int64_t>(number.mantissa)) / exact_powers_of_ten[-number.exponent];
 }
 
-// Any other number: the library's conversion of its text, infinity or zero where out of range.
-// Out of line, and given no address of a scanned number, so those of common ones stay in registers.
+// Any other number, by the library; out of line and given no address, so common ones stay in registers.
 [[gnu::noinline]] double magnitude_the_long_way(const char* digits, const char* end, int digit_count, int exponent) {
     char text[max_decoded_length];  // with "." as its decimal point
     const std::size_t length = static_cast<std::size_t>(end - digits);
@@ -147,8 +145,7 @@ inline double number_value(const ScannedNumber& number) {
                                                     number.integer_length + number.fraction_length, number.exponent));
 }
 
-// A bare decimal of at most eight integer digits and six decimals: it shows as its own digits
-// and fits the fast step (see doc/DESIGN.md, "Value texts").
+// It shows as its own digits and fits the fast step: see doc/DESIGN.md, "Value texts".
 bool is_short_decimal(const ScannedNumber& number) {
     return number.bare && number.integer_length <= 8 && number.fraction_length <= 6;
 }
@@ -174,8 +171,7 @@ void take_value_text(const ScannedNumber& number, ValueText& shown) {
     shown.length = static_cast<unsigned char>(t + 7 - shown.text);
 }
 
-// Stores a value, and its text where it is a short decimal. A text goes with the bits of its
-// double: where they are those the value has, as a setpoint's mostly are, so is the text.
+// A text goes with the bits of its double: where they are the value's already, so is the text.
 inline void store_value(const ScannedNumber& number, double& value, ValueText& shown) {
     if (!is_short_decimal(number)) {
         value = number_value(number);

@@ -8,8 +8,7 @@
 
 namespace tsconv {
 
-// A decimal digit, whatever the locale: for the source and for TZ rule strings alike.
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }  // whatever the locale
 
 constexpr std::size_t max_decoded_length = 399;    // the rest of a longer line is passed over
 constexpr std::size_t line_read_ahead = 7;         // the decoder reads eight characters at a time
@@ -26,12 +25,8 @@ struct ValueText {
 // line has supplied yet is 0. A text is the text of its double.
 struct SourceRecord {
     double serial_date = 0.0;  // spreadsheet serial date on the source clock
-    double PV = 0.0;
-    double wSP = 0.0;
-    double wOP = 0.0;
-    ValueText PV_text = {};
-    ValueText wSP_text = {};
-    ValueText wOP_text = {};
+    double PV = 0.0, wSP = 0.0, wOP = 0.0;
+    ValueText PV_text = {}, wSP_text = {}, wOP_text = {};
 };
 
 // Decodes a line where it lies into the record, field by field up to the first character that
@@ -39,8 +34,7 @@ struct SourceRecord {
 // and line_read_ahead readable characters follow that.
 int decode_source_line(const char* line, SourceRecord& record);
 
-// The same for any text, from a padded copy of its first max_decoded_length characters at most.
-// Line ends in it count as white space.
+// The same for any text, from a padded copy of its decoded part; line ends in it are white space.
 int decode_source_line(const char* text, std::size_t length, SourceRecord& record);
 
 // Eight characters as one word, the first in the lowest byte, each less "0": digits become

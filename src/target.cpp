@@ -20,8 +20,7 @@ constexpr std::size_t max_record_length =
 static_assert(io_block_size >= max_record_length, "a block holds the longest record line");
 static_assert(max_value_text_length <= fixed6_max_length, "a value text takes no more room than a formatted value");
 
-// After a failed write the file may end inside a line: cut it back to its
-// last complete record, where it can be cut (not a pipe or device).
+// After a failed write, back to the last complete line, where the file can be cut.
 void keep_complete_lines(TargetStream& stream, std::size_t handed_over) {
     std::size_t complete = handed_over;
     while (complete > 0 && stream.buffer[complete - 1] != '\n') --complete;
@@ -38,7 +37,6 @@ void write_buffered(TargetStream& stream) {
     stream.used = 0;
 }
 
-// Room for one more line in the buffer.
 char* reserve(TargetStream& stream, std::size_t length) {
     if (stream.buffer.size() - stream.used < length) write_buffered(stream);
     return stream.buffer.data() + stream.used;

@@ -14,8 +14,7 @@ namespace tsconv {
 
 struct LocalTimestamp;
 
-// The part of a record line before the seconds.
-constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;
+constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;  // before the seconds
 
 // A buffered writer. After a failed write it writes nothing more, and a
 // regular file is cut back to its last complete line.
@@ -33,7 +32,6 @@ struct TargetStream {
 void open_target_stream(TargetStream& stream, std::FILE* file);
 void write_target_header(TargetStream& stream);
 
-// Writes the line of a record whose time stamp shows as time.
 void write_target_record(TargetStream& stream, const LocalTimestamp& time, const SourceRecord& record);
 
 // Hands everything buffered to the file and flushes it; false when any write failed.

@@ -10,10 +10,8 @@ namespace tsconv {
 
 namespace {
 
-// Rule strings: "std offset [dst [offset],change,change]". A change is read
-// in the form Mm.w.d[/time]: weekday d (0 = Sunday) of week w (5: the last) of
-// month m, at a clock time of the offset in force before it. The day-of-year
-// forms (Jn, n), which no zone in use has, are not read.
+// Rule strings: "std offset [dst [offset],change,change]", each change Mm.w.d[/time] (weekday d of
+// week w of month m); the day-of-year forms, which no zone in use has, are not read.
 struct YearlyChange {
     int month = 0, week = 0, weekday = 0;
     std::int64_t time = 2 * seconds_per_hour;  // may be negative or beyond one day
@@ -66,8 +64,7 @@ bool yearly_change(const char*& p, YearlyChange& change) {
            in_range(change, 168 * seconds_per_hour);
 }
 
-// No offset after the first name: no rule string at all. Daylight time
-// without rules of its own: malformed.
+// No offset after the first name: no rule string. Daylight time without rules of its own: malformed.
 Parsed parse_rule_string(const char* p, RuleString& rule) {
     rule = RuleString{};
     std::int64_t std_west = 0, dst_west = 0;
@@ -98,8 +95,7 @@ std::int64_t change_instant(const YearlyChange& change, std::int64_t year) {
     return (first + day) * seconds_per_day + change.time - change.offset;
 }
 
-// True when, sorted, each instant lies more than span after the one before
-// (unsigned differences: a zone file may hold any 64-bit instants).
+// Sorted, each instant more than span after the one before (a zone file may hold any 64-bit instants).
 bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
     std::sort(instants.begin(), instants.end());
     for (std::size_t i = 1; i < instants.size(); ++i) {
@@ -109,10 +105,8 @@ bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
     return true;
 }
 
-// True when, in every kind of year, the two changes and the New Years lie two
-// weeks apart and more, even if each change may be `error` off: every change
-// is then weeks from the next, whichever year's rules apply. The years 2000
-// to 2027 hold all 14 kinds (doc/DESIGN.md, "Zone files and rule strings").
+// In every kind of year (2000 to 2027 hold all 14), the changes and the New Years lie two weeks apart
+// and more, each change `error` off or not (doc/DESIGN.md, "Zone files and rule strings").
 bool changes_weeks_apart(const RuleString& rule, std::int64_t error) {
     for (std::int64_t year = 2000; rule.has_dst && year < 2028; ++year) {
         std::vector<std::int64_t> instants = {

@@ -1,9 +1,8 @@
 #pragma once
 
-// Whether the zone in use is shown, from the very data the C library read, to
-// keep each UTC offset longer than zone_check_span: then the local-time cache
-// may trust one offset seen at both ends of a probe span. Anything not
-// recognised is refused. Why that is safe: doc/DESIGN.md, "The zone check".
+// Whether the zone in use is shown, from the very data the C library read, to keep each UTC
+// offset longer than zone_check_span, so that the local-time cache may trust one offset seen at
+// both ends of a probe span. Anything not recognised is refused (doc/DESIGN.md, "The zone check").
 
 #include <string>
 
@@ -13,20 +12,16 @@
 
 namespace tsconv {
 
-// The probe span and a minute to spare: at a leap second the shown offset
-// changes one second after the record's own time.
+// A minute to spare: at a leap second the shown offset changes a second after the record's time.
 constexpr std::int64_t zone_check_span = cache_probe_span + seconds_per_minute;
 
 bool zone_keeps_offsets(const platform::ZoneData& zone);
 
-// The same for each form of zone:
-// - a zone file's bytes (TZif, version 2 or later, with its closing rule);
+// The same for each form: a zone file's bytes (TZif 2 or later, with its closing rule); TZ read
+// as a rule string (true where it is none); a year's rules of the Windows system zone, applied by
+// the C runtime (with a calendar of its own) or by Windows.
 bool zone_file_keeps_offsets(const std::string& bytes);
-// - TZ read as a rule string: true where it is none (no offset after its first
-//   name), has no daylight time, or its two changes (Mm.w.d) lie weeks apart;
 bool tz_string_keeps_offsets(const char* tz);
-// - a year's rules of the Windows system zone, applied by the C runtime (with
-//   a calendar of its own) or by Windows itself.
 bool windows_zone_keeps_offsets(const platform::SystemZone& zone, bool runtime_calendar);
 
 }  // namespace tsconv
