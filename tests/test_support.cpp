@@ -171,6 +171,12 @@ Scene scene(const char* zone, const std::string& content) {
     return {folder, folder + "/source.csv", folder + "/target.csv"};
 }
 
+std::string shown_time(int day, int month, int year, int hour, int minute, int second) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.", day, month, year, hour, minute, second);
+    return text;
+}
+
 double serial_from_unix(double unix_seconds) { return (unix_seconds + 7200.0) / 86400.0 + 25569.0; }
 
 std::string serial_date(long long unix_second) {
