@@ -313,7 +313,7 @@ std::string reference_time(const YearlyRules& rules, long long unix_second) {
     const int rule_year =
         from_ms(local(year)).wYear > year ? year + 1 : from_ms(local(year - 1)).wYear >= year ? year : year - 1;
     const SYSTEMTIME shown = from_ms(local(rule_year));
-    return shown_time(shown.wDay, shown.wMonth, shown.wYear, shown.wHour, shown.wMinute, shown.wSecond) + "000000";
+    return shown_time(shown.wDay, shown.wMonth, shown.wYear, shown.wHour, shown.wMinute, shown.wSecond, 0);
 }
 
 // The C runtime's breakdown, where the system has no yearly rules for the zone.
@@ -321,7 +321,7 @@ std::string runtime_time(long long unix_second) {
     const __time64_t t = unix_second;
     std::tm tm;
     _localtime64_s(&tm, &t);
-    return shown_time(tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec) + "000000";
+    return shown_time(tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, 0);
 }
 
 }  // namespace system_zone

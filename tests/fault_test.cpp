@@ -108,8 +108,9 @@ TEST(FaultInjection, ReadOrCloseFails) {
     for (const auto& c : cases) {
         write_file(source, c.source);
         const bool closing = c.readable == closing_fails;
-        const CommandResult result = tsconv_with_fault(
-            closing ? Words{"close-eio", target} : Words{"read-eio", source, std::to_string(c.readable)}, source, target);
+        const std::string limit = std::to_string(c.readable);
+        const CommandResult result =
+            tsconv_with_fault(closing ? Words{"close-eio", target} : Words{"read-eio", source, limit}, source, target);
         if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
         const std::string message =
             closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";

@@ -19,15 +19,14 @@
 
 namespace {
 
+using namespace tsconv_test;
+
 // "DD.MM.YYYY;HH:MM:S.SSSSSS", or "-" when not convertible.
 std::string shown(double serial_date, tsconv::LocalTimeCache& cache) {
     tsconv::LocalTimestamp t;
     if (!tsconv::to_local_timestamp(serial_date, cache, t)) return "-";
     const tsconv::CivilMinute c = tsconv::civil_minute(t.minute);
-    char text[40];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.%06u", c.day, c.month, c.year, c.hour, c.minute,
-                  t.second, static_cast<unsigned>(t.millionths));
-    return text;
+    return shown_time(c.day, c.month, c.year, c.hour, c.minute, t.second, t.millionths);
 }
 
 // Converted alone, with nothing cached from another record.
@@ -43,13 +42,8 @@ std::string platform_shown(long long t) {
     std::tm tm;
     const int year = tsconv::platform::local_breakdown(t, tm) ? tm.tm_year + 1900 : 0;
     if (year < 1 || year > 9999) return "-";
-    char text[40];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.", tm.tm_mday, tm.tm_mon + 1, year, tm.tm_hour,
-                  tm.tm_min, tm.tm_sec);
-    return text;
+    return shown_time(tm.tm_mday, tm.tm_mon + 1, year, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
-
-using tsconv_test::serial_from_unix;
 
 // The Windows C runtime breaks down only the seconds from 1970-01-01 00:00:00
 // UTC to the end of the year 3000: outside, a record is not convertible there.
@@ -137,7 +131,7 @@ TEST(ToLocalTimestamp, KnownInstants) {
 #endif
     };
     for (const auto& c : cases) {
-        tsconv_test::set_time_zone(c.zone);
+        set_time_zone(c.zone);
         const std::size_t length = std::strlen(c.text);
         const std::string text = shown(c.serial_date);  // a text ending in ":" gives the minute alone
         EXPECT_EQ(c.text[length - 1] == ':' ? text.substr(0, length) : text, c.text)
@@ -154,7 +148,7 @@ TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
 #endif
     };
     for (const auto& c : cases) {
-        tsconv_test::set_time_zone(c.zone);
+        set_time_zone(c.zone);
         EXPECT_EQ(tsconv::init_local_time(), c.span) << c.zone;
     }
     EXPECT_GE(tsconv::zone_check_span - tsconv::cache_probe_span, tsconv::seconds_per_minute);
@@ -185,8 +179,8 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
     const char* zone = GetParam();
     // A zone given by its offset (with a digit) needs no time-zone database.
     const bool from_database = std::strpbrk(zone, "0123456789") == nullptr;
-    if (from_database && !tsconv_test::has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
-    tsconv_test::set_time_zone(zone);
+    if (from_database && !has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
+    set_time_zone(zone);
     std::mt19937_64 random(std::hash<std::string>()(zone));
     tsconv::LocalTimeCache probing{tsconv::init_local_time()};
     tsconv::LocalTimeCache unprobed;

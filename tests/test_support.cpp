@@ -171,9 +171,11 @@ Scene scene(const char* zone, const std::string& content) {
     return {folder, folder + "/source.csv", folder + "/target.csv"};
 }
 
-std::string shown_time(int day, int month, int year, int hour, int minute, int second) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.", day, month, year, hour, minute, second);
+std::string shown_time(int day, int month, int year, int hour, int minute, int second, long millionths) {
+    char text[48];
+    const int length =
+        std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.", day, month, year, hour, minute, second);
+    if (millionths >= 0) std::snprintf(text + length, sizeof text - length, "%06ld", millionths);
     return text;
 }
 

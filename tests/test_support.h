@@ -45,8 +45,9 @@ struct Scene {
 };
 Scene scene(const char* zone, const std::string& content);
 
-// "DD.MM.YYYY;HH:MM:S." as the target shows a local time, up to the second's fraction.
-std::string shown_time(int day, int month, int year, int hour, int minute, int second);
+// "DD.MM.YYYY;HH:MM:S.SSSSSS" as the target shows a local time, or up to the
+// point without the millionths.
+std::string shown_time(int day, int month, int year, int hour, int minute, int second, long millionths = -1);
 
 // The source's time stamp of a UTC instant (days since 30.12.1899 on a clock
 // two hours ahead of UTC), as a number and in full as text.
