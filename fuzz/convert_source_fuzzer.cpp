@@ -26,8 +26,7 @@ using tsconv_test::starts_with;
 
 struct Outcome {
     ConversionResult result = ConversionResult::completed;
-    std::string target;
-    std::string warnings;
+    std::string target, warnings;
 };
 
 // The probe span the zone allows (set once), or 0: every second its own breakdown.

@@ -79,11 +79,7 @@ TEST(FaultInjection, ReadOrCloseFails) {
     // About 700 KiB, so that reads of several blocks happen before a failure.
     const std::string records = records_source(24000);
     const auto [folder, source, target] = scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
-    const std::size_t fifth_line_end = [&] {
-        std::size_t p = 0;
-        for (int i = 0; i < 5; ++i) p = records.find('\n', p) + 1;
-        return p;
-    }();
+    const std::size_t fifth_line_end = records_source(4).size();  // the column names and four records
     const std::string huge_line = "45100;1;2;3;" + std::string(3 * 1024 * 1024, '7') + "\r\n";
     const std::string with_huge_line = records.substr(0, fifth_line_end) + huge_line + "45101;4\r\n";
     constexpr std::size_t closing_fails = std::string::npos;

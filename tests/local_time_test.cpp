@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -91,10 +92,8 @@ TEST(ToLocalTimestamp, KnownInstants) {
         {"EST5", -693592.7083333335, "-"},
         {"EST5", 2958466.2916550925, beyond_windows_range("31.12.9999;23:59:59.000000")},
         {"EST5", 2958466.291666667, "-"},
-        {"UTC0", std::numeric_limits<double>::infinity(), "-"},
-        {"UTC0", -std::numeric_limits<double>::infinity(), "-"},
-        {"UTC0", std::numeric_limits<double>::quiet_NaN(), "-"},
-        {"UTC0", 1e300, "-"},
+        {"UTC0", std::numeric_limits<double>::infinity(), "-"}, {"UTC0", -std::numeric_limits<double>::infinity(), "-"},
+        {"UTC0", std::numeric_limits<double>::quiet_NaN(), "-"}, {"UTC0", 1e300, "-"},
         // A fraction that shows as a whole second carries into the next
         // second, minute, hour or year; the double below it does not.
         {"UTC0", 45000.50010416666, "15.03.2023;10:00:9.000000"},
@@ -244,9 +243,7 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
 
 std::string zone_test_name(const testing::TestParamInfo<const char*>& info) {
     std::string name = info.param;
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    }
+    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
     return name;
 }
 

@@ -77,11 +77,9 @@ protected:
         Measured run;
         run.result = run_command(
             TSCONV_MEASURE_RUN, {path("figures"), "--", TSCONV_BINARY, source, "dummy", path("target.csv")});
-        std::FILE* figures = std::fopen(path("figures").c_str(), "r");
-        if (figures == nullptr || std::fscanf(figures, "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
+        if (std::sscanf(read_file(path("figures")).c_str(), "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
             ADD_FAILURE() << "no figures from the launcher";
         }
-        if (figures != nullptr) std::fclose(figures);
         std::printf("[figures] %-34s %8.1f MB source  peak RSS %6.1f MiB  %7.2f s\n", what.c_str(),
                     static_cast<double>(fs::file_size(source)) / megabyte, static_cast<double>(run.peak_kib) / 1024,
                     run.seconds);
@@ -169,10 +167,7 @@ std::string random_bytes(std::mt19937_64& random, std::size_t size) {
 TEST_F(Scale, DegenerateSources) {
     constexpr std::size_t size = 64 * megabyte;
     std::mt19937_64 random(20240601);
-    const struct {
-        std::string name;
-        std::function<std::string()> make;
-    } cases[] = {
+    const struct { std::string name; std::function<std::string()> make; } cases[] = {
         {"only NUL bytes", [] { return std::string(size, '\0'); }},
         {"only separators", [] { return std::string(size, ';'); }},
         {"only LF", [] { return std::string(size, '\n'); }},

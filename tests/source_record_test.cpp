@@ -230,10 +230,7 @@ TEST(DecodeSourceLine, ShortDecimalsShowAsTheirOwnDigits) {
 }
 
 TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
-    const struct {
-        std::string value;
-        std::string text;  // empty: formatted from the double
-    } cases[] = {
+    const struct { std::string value, text; } cases[] = {  // an empty text: formatted from the double
         {"63,20", "63.200000"}, {"65", "65.000000"},     {"-0,5", "-0.500000"},
         {",5", "0.500000"},     {"-,5", "-0.500000"},    {"5,", "5.000000"},
         {"5.", "5.000000"},     {"-0", "-0.000000"},     {"0", "0.000000"},

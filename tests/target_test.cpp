@@ -59,25 +59,22 @@ protected:
 INSTANTIATE_TEST_SUITE_P(ProbeSpans, WriteTarget, testing::Values(0, tsconv::cache_probe_span));
 
 TEST_P(WriteTarget, RecordLines) {
-    set_time_zone("CET-1");
+    // A line for each convertible record; an unconvertible one leaves no trace.
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(written({{45000.5, 12.5, 20, 3.25},
-                       {45000.50008391204, -15, 0, -0.0},
-                       {45000.5, inf, -inf, 1e-7}}),
-              header +
-                  "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
-                  "15.03.2023;11:00:7.250000;-15.000000;0.000000;-0.000000\r\n"
-                  "15.03.2023;11:00:0.000000;inf;-inf;0.000000\r\n");
-}
-
-TEST_P(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
-    set_time_zone("UTC0");
-    int skipped = 0;
-    EXPECT_EQ(written({{1e300, 1, 2, 3}}, &skipped), header);
-    EXPECT_EQ(skipped, 1);
-    EXPECT_EQ(written({{1e300, 1, 2, 3}, {45000, 1, 2, 3}}, &skipped),
-              header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n");
-    EXPECT_EQ(skipped, 1);
+    const struct { const char* zone; std::vector<SourceRecord> records; int skipped; std::string lines; } cases[] = {
+        {"CET-1", {{45000.5, 12.5, 20, 3.25}, {45000.50008391204, -15, 0, -0.0}, {45000.5, inf, -inf, 1e-7}}, 0,
+         "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
+         "15.03.2023;11:00:7.250000;-15.000000;0.000000;-0.000000\r\n"
+         "15.03.2023;11:00:0.000000;inf;-inf;0.000000\r\n"},
+        {"UTC0", {{1e300, 1, 2, 3}}, 1, ""},
+        {"UTC0", {{1e300, 1, 2, 3}, {45000, 1, 2, 3}}, 1, "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+    };
+    for (const auto& c : cases) {
+        set_time_zone(c.zone);
+        int skipped = -1;
+        EXPECT_EQ(written(c.records, &skipped), header + c.lines) << c.records.size() << " records in " << c.zone;
+        EXPECT_EQ(skipped, c.skipped) << c.records.size() << " records in " << c.zone;
+    }
 }
 
 TEST_P(WriteTarget, LongestLinesAcrossBufferFlushes) {
@@ -106,6 +103,9 @@ TEST_P(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
     }
     expect_as_if_alone(records, "values");
 }
+
+// A record at the UTC instant, in seconds since 1970-01-01.
+SourceRecord at(double unix_seconds) { return {serial_from_unix(unix_seconds), 1, 2, 3}; }
 
 // The serial date of a local clock time in a zone one hour ahead of UTC.
 double serial(int year, int month, int day, int hour, int minute, double second = 0) {
@@ -144,32 +144,23 @@ TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
     // right/UTC's at the end of 2016, and two in a row in a zone file of our
     // own, whose second shows as second 61: no time a record can show.
     const std::string doubled = scratch_folder() + "/Doubled";
-    ZoneFile zone;
-    zone.leap_seconds = {1681128000, 1681128001};
-    write_file(doubled, zone_file_bytes(zone));
-    const struct {
-        std::string zone;
-        double leap;  // seconds since 1970-01-01 as the zone counts them
-        int unshowable;
-    } cases[] = {{"right/UTC", 1483228826, 0}, {doubled, 1681128000 + 2, 2}};
+    write_file(doubled, zone_file_bytes({{}, {1681128000, 1681128001}}));
+    // The leap second in seconds since 1970-01-01 as the zone counts them.
+    const struct { std::string zone; double leap; int unshowable; } cases[] = {
+        {"right/UTC", 1483228826, 0}, {doubled, 1681128000 + 2, 2}};
     for (const auto& c : cases) {
         if (c.zone[0] != '/' && !has_zone_file(c.zone.c_str())) continue;
         set_time_zone(c.zone.c_str());
         std::vector<SourceRecord> in_order, out_of_order;
         for (int i = 0; i < 16; ++i) {
-            const double t = c.leap - 4 + i * 0.5;
-            const double u = c.leap + ((i * 5) % 16 - 8) * 0.5;
-            in_order.push_back({serial_from_unix(t), 1, 2, 3});
-            out_of_order.push_back({serial_from_unix(u), 1, 2, 3});
+            in_order.push_back(at(c.leap - 4 + i * 0.5));
+            out_of_order.push_back(at(c.leap + ((i * 5) % 16 - 8) * 0.5));
         }
         expect_as_if_alone(in_order, c.zone + " in order");
         expect_as_if_alone(out_of_order, c.zone + " out of order");
         // A probe of the cache that lands on the leap second itself.
-        std::vector<SourceRecord> probe_on_leap;
-        for (const double t : {c.leap - 899.75, c.leap + 0.25, c.leap + 1.25, c.leap - 0.75}) {
-            probe_on_leap.push_back({serial_from_unix(t), 1, 2, 3});
-        }
-        expect_as_if_alone(probe_on_leap, c.zone + " probed at the leap second");
+        expect_as_if_alone({at(c.leap - 899.75), at(c.leap + 0.25), at(c.leap + 1.25), at(c.leap - 0.75)},
+                           c.zone + " probed at the leap second");
         int skipped = 0;
         EXPECT_NE(written(in_order, &skipped).find(":60.500000;"), std::string::npos) << c.zone;
         EXPECT_EQ(skipped, c.unshowable) << c.zone;
@@ -182,8 +173,7 @@ TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     set_time_zone("UTC0");
     const char* const values[] = {"63,20", "-0", ",5", "-,25", "5,", "999999,999999", "-123456,7", "0,000001",
                                   "7", "12345678,1", "0,1234567", "1e3", "05", "+2"};
-    std::vector<SourceRecord> records;
-    std::vector<SourceRecord> formatted;
+    std::vector<SourceRecord> records, formatted;
     SourceRecord record;
     for (std::size_t i = 0; i < 500; ++i) {
         std::string line = "45000," + std::to_string(i) + ";" + values[i % 14] + ";" + values[i / 14 % 14];
@@ -203,11 +193,7 @@ using tsconv::ConversionResult;
 // As WriteTarget, the whole run.
 class ConvertSource : public testing::TestWithParam<std::int64_t> {
 protected:
-    struct Converted {
-        ConversionResult result;
-        std::string target;
-        std::string warnings;
-    };
+    struct Converted { ConversionResult result; std::string target, warnings; };
 
     Converted convert(const std::string& source) const {
         const ScratchStream in(source);

@@ -59,8 +59,8 @@ std::string serial_date(long long unix_second);
 // converter reads and writes it as it does the user's files.
 class ScratchStream {
 public:
-    ScratchStream();
-    explicit ScratchStream(const std::string& text);
+    ScratchStream() : ScratchStream("", "wb") {}
+    explicit ScratchStream(const std::string& text) : ScratchStream(text, "rb") {}
     ScratchStream(const ScratchStream&) = delete;
     ScratchStream& operator=(const ScratchStream&) = delete;
     ~ScratchStream();
@@ -70,6 +70,7 @@ public:
     std::string close();
 
 private:
+    ScratchStream(const std::string& text, const char* mode);
     std::string path_;
     std::FILE* file_ = nullptr;
 };
