@@ -144,8 +144,7 @@ TEST(Conversion, SourcesAndTargets) {
                         "16.03.2023;22:00:0.000000;7.000000;5.000000;6.000000\r\n"
                         "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"},
     };
-    // 12:00 on the source clock in summer and winter, by a TZ rule and by the
-    // time-zone database.
+    // 12:00 on the source clock in summer and winter, by a TZ rule and by the time-zone database.
     for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "Europe/Berlin"}) {
         if (std::strchr(zone, '/') != nullptr && !has_zone_file(zone)) continue;
         cases.push_back({"summer and winter", "45122,5;1;2;3\n45245,5;1;2;3\n",

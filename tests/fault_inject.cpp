@@ -166,8 +166,7 @@ int main(int argc, char** argv) {
     const pid_t pid = fork();
     if (pid < 0) die("fork");
     if (pid == 0) {
-        // LeakSanitizer stops the program with ptrace at exit, which fails
-        // while it is traced here.
+        // LeakSanitizer stops the program with ptrace at exit, which fails while it is traced here.
         const char* const options = std::getenv("ASAN_OPTIONS");
         const std::string asan_options = std::string(options != nullptr ? options : "") + ":detect_leaks=0";
         setenv("ASAN_OPTIONS", asan_options.c_str(), 1);

@@ -25,8 +25,7 @@ bool literal(std::string_view text, std::size_t& p, std::string_view expected) {
     return true;
 }
 
-// One or more digits without a leading zero (a lone "0" is fine), then a point
-// and six decimals.
+// One or more digits without a leading zero (a lone "0" is fine), then a point and six decimals.
 bool fixed6(std::string_view text, std::size_t& p, std::size_t& whole_digits) {
     const std::size_t start = p;
     while (p < text.size() && is_digit(text[p])) ++p;

@@ -31,8 +31,7 @@ using namespace tsconv_test;
 
 // Bounds on the converter's peak resident memory: small whatever the source,
 // and hardly more for a huge source than for a tiny one.
-constexpr long max_peak_kib = 16 * 1024;
-constexpr long max_growth_kib = 2 * 1024;
+constexpr long max_peak_kib = 16 * 1024, max_growth_kib = 2 * 1024;
 
 constexpr std::size_t megabyte = 1000 * 1000;
 

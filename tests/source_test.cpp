@@ -31,8 +31,7 @@ void expect_read_as_the_model(const std::string& content, const std::string& nam
 
 TEST(ReadSourceLine, SplitsPhysicalLines) {
     // The model's decoded parts, line ends included, and the reader's.
-    const std::string long_line(450, '7');
-    const std::string huge_line(3 * 1024 * 1024 + 17, '8');
+    const std::string long_line(450, '7'), huge_line(3 * 1024 * 1024 + 17, '8');
     const struct { std::string name; std::string content; Lines lines; } cases[] = {
         {"empty", "", {}},
         {"lf", "a\nb\n", {"a\n", "b\n"}},
@@ -61,8 +60,7 @@ TEST(ReadSourceLine, SplitsPhysicalLines) {
 }
 
 TEST(ReadSourceLine, MatchesTheModel) {
-    const std::string plain = "45011,1215277778;63,20;65;44,31";
-    const std::string long_tail(500, 'x');
+    const std::string plain = "45011,1215277778;63,20;65;44,31", long_tail(500, 'x');
     const std::size_t block = tsconv::io_block_size;
     // Lines of every length from 1 to 600 characters, so that line ends fall
     // on and around each block end.

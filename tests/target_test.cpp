@@ -37,11 +37,9 @@ protected:
         tsconv::LocalTimestamp time;
         int not_written = 0;
         for (const SourceRecord& record : records) {
-            if (tsconv::to_local_timestamp(record.serial_date, cache, time)) {
-                tsconv::write_target_record(stream, time, record);
-            } else {
-                ++not_written;
-            }
+            const bool convertible = tsconv::to_local_timestamp(record.serial_date, cache, time);
+            if (convertible) tsconv::write_target_record(stream, time, record);
+            not_written += convertible ? 0 : 1;
         }
         EXPECT_TRUE(tsconv::flush_target_stream(stream));
         if (skipped != nullptr) *skipped = not_written;

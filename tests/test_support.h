@@ -21,11 +21,9 @@ bool has_zone_file(const char* zone);
 // daylight and to standard time, leap records one second each, and the
 // closing rule. The 32-bit block holds no data.
 struct ZoneFile {
-    std::vector<long long> transitions;
-    std::vector<long long> leap_seconds;
+    std::vector<long long> transitions, leap_seconds;
     std::string rule = "AAA0";
-    int standard_offset = 0;  // seconds east of UTC
-    int daylight_offset = 3600;
+    int standard_offset = 0, daylight_offset = 3600;  // seconds east of UTC
 };
 std::string zone_file_bytes(const ZoneFile& zone);
 
@@ -40,9 +38,7 @@ std::string scratch_folder(const std::string& name = "");
 
 // The scratch folder holding source.csv of the given content and the path of
 // target.csv there, the zone set for the runs.
-struct Scene {
-    std::string folder, source, target;
-};
+struct Scene { std::string folder, source, target; };
 Scene scene(const char* zone, const std::string& content);
 
 // "DD.MM.YYYY;HH:MM:S.SSSSSS" as the target shows a local time, or up to the

@@ -25,8 +25,7 @@ TEST(ZoneRules, TzStrings) {
         {"AAA0BBB,M4.1.0/-167,M4.1.0/167", false},
         // Days of the year, which no zone in use has: not read.
         {"XXX3YYY,J60/2,J300/2", false}, {"XXX3YYY,60/2,300/2", false},
-        // Daylight time without rules of its own: the C library takes them
-        // from posixrules.
+        // Daylight time without rules of its own: the C library takes them from posixrules.
         {"CET-1CEST", false}, {"AAA5BBB4", false},
         // Not read whole.
         {"CET-1CEST,M3.5.0", false}, {"CET-1CEST,M13.5.0,M10.5.0", false}, {"CET-1CEST,M3.5.0,M10.5.0/3x", false},
@@ -37,8 +36,7 @@ TEST(ZoneRules, TzStrings) {
 
 TEST(ZoneRules, ZoneFiles) {
     // Berlin's changes of 2023 (01:00 UTC), with its closing rule.
-    const long long spring = 1679792400;
-    const long long autumn = 1698541200;
+    const long long spring = 1679792400, autumn = 1698541200;
     const std::string berlin_rule = "CET-1CEST,M3.5.0,M10.5.0/3";
     const ZoneFile berlin{{spring, autumn}, {}, berlin_rule, 3600, 7200};
     const std::string good = zone_file_bytes(berlin);
