@@ -27,10 +27,7 @@ const std::string first_record = header + "14.03.2023;22:00:0.000000;1.000000;2.
 
 CommandResult tsconv(const std::vector<std::string>& arguments) { return run_command(TSCONV_BINARY, arguments); }
 
-struct Conversion {
-    CommandResult result;
-    std::string target;
-};
+struct Conversion { CommandResult result; std::string target; };
 
 Conversion convert(const std::string& content, const char* zone = "UTC0") {
     const auto [folder, source, target] = scene(zone, content);

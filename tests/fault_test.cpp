@@ -66,11 +66,8 @@ struct SmallDevice {
     }
     SmallDevice(const SmallDevice&) = delete;
     SmallDevice& operator=(const SmallDevice&) = delete;
-    ~SmallDevice() {
-        if (error.empty()) umount2(folder.c_str(), MNT_DETACH);
-    }
-    std::string folder;
-    std::string error;  // why it could not be mounted
+    ~SmallDevice() { if (error.empty()) umount2(folder.c_str(), MNT_DETACH); }
+    std::string folder, error;  // the error: why it could not be mounted
 };
 
 // Reads of the source that fail part-way, or closing the target that fails,

@@ -24,6 +24,14 @@ std::string reference(double v) {
     return std::string(text, end);
 }
 
+// The magnitude as `round` splits it and write_fixed6 writes it, or "-" where it does not fit.
+std::string split_and_written(bool (*round)(double, std::uint64_t&, std::uint32_t&), double v) {
+    std::uint64_t whole;
+    std::uint32_t millionths;
+    char text[tsconv::fixed6_max_length];
+    return round(v, whole, millionths) ? std::string(text, tsconv::write_fixed6(text, whole, millionths)) : "-";
+}
+
 double from_bits(std::uint64_t bits) {
     double v;
     std::memcpy(&v, &bits, sizeof v);
@@ -46,15 +54,9 @@ TEST(FormatFixed6, KnownValues) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(formatted(c.value), c.text);
-        // The same split into whole part and millionths, wherever it fits.
-        std::uint64_t whole;
-        std::uint32_t millionths;
-        const bool fits = tsconv::round_fixed6(c.value, whole, millionths);
-        EXPECT_EQ(fits, std::fabs(c.value) < 0x1p64);
-        char text[tsconv::fixed6_max_length];
-        if (fits) {  // the magnitude: the text less its sign
-            EXPECT_EQ(std::string(text, tsconv::write_fixed6(text, whole, millionths)), c.text + (c.text[0] == '-'));
-        }
+        // The same split into whole part and millionths, wherever it fits: the text less its sign.
+        EXPECT_EQ(split_and_written(tsconv::round_fixed6, c.value),
+                  std::fabs(c.value) < 0x1p64 ? c.text + (c.text[0] == '-') : "-");
     }
 }
 
@@ -162,14 +164,7 @@ TEST(RoundFixed6Exact, EdgesOfItsRanges) {
                                      std::nextafter(highest, 1.0), lowest * 1.5, 3 * lowest / 4 * 1.25});
     }
     for (const double v : values) {
-        std::uint64_t whole;
-        std::uint32_t millionths;
-        const bool fits = tsconv::round_fixed6_exact(v, whole, millionths);
-        EXPECT_EQ(fits, v < 0x1p64) << std::hexfloat << v;
-        if (!fits) continue;
-        char text[40];
-        char* end = tsconv::write_fixed6(text, whole, millionths);
-        EXPECT_EQ(std::string(text, end), reference(v)) << std::hexfloat << v;
+        EXPECT_EQ(split_and_written(tsconv::round_fixed6_exact, v), v < 0x1p64 ? reference(v) : "-") << std::hexfloat << v;
     }
 }
 

@@ -74,12 +74,7 @@ private:
 // Source lines decoded in turn onto one record: how many values each line
 // supplies, the record after it, and the target line the record gives in the
 // zone CET-1 (empty where the line supplies nothing).
-struct DecodedLine {
-    std::string line;
-    int count;
-    double serial_date, PV, wSP, wOP;
-    std::string target_line;
-};
+struct DecodedLine { std::string line; int count; double serial_date, PV, wSP, wOP; std::string target_line; };
 extern const std::vector<DecodedLine> decoding_table;
 
 // The exit status of a failed run as its caller sees it: -1 on Windows, where
@@ -90,10 +85,8 @@ constexpr int failure_status = -1;
 constexpr int failure_status = 255;
 #endif
 
-struct CommandResult {
-    int status = 0;  // the exit status, or 128 + the signal that ended it
-    std::string out, err;
-};
+// The exit status (or 128 + the signal that ended the run) and what it printed.
+struct CommandResult { int status = 0; std::string out, err; };
 
 // Runs program with arguments, standard output and error caught in files. The
 // time zone set with set_time_zone is passed on. On Windows (through cmd.exe)
