@@ -164,7 +164,8 @@ TEST(RoundFixed6Exact, EdgesOfItsRanges) {
                                      std::nextafter(highest, 1.0), lowest * 1.5, 3 * lowest / 4 * 1.25});
     }
     for (const double v : values) {
-        EXPECT_EQ(split_and_written(tsconv::round_fixed6_exact, v), v < 0x1p64 ? reference(v) : "-") << std::hexfloat << v;
+        EXPECT_EQ(split_and_written(tsconv::round_fixed6_exact, v), v < 0x1p64 ? reference(v) : "-")
+            << std::hexfloat << v;
     }
 }
 
