@@ -24,11 +24,7 @@ using tsconv_test::starts_with;
 
 [[noreturn]] void fail(const char* what) { tsconv_test::fuzz_failure("convert_source_fuzzer", what); }
 
-struct Outcome {
-    ConversionResult result = ConversionResult::completed;
-    std::string target;
-    std::string warnings;
-};
+struct Outcome { ConversionResult result = ConversionResult::completed; std::string target, warnings; };
 
 // The probe span the zone allows (set once), or 0: every second its own breakdown.
 std::int64_t zone_probe_span = 0;

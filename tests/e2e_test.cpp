@@ -21,55 +21,36 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tsconv_test::CommandResult;
-using tsconv_test::failure_status;
-using tsconv_test::ran;
-using tsconv_test::read_file;
-using tsconv_test::write_file;
+using namespace tsconv_test;
 
-const std::string header(tsconv_test::target_header);
 const std::string first_record = header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n";
 
-CommandResult tsconv(const std::vector<std::string>& arguments) {
-    return tsconv_test::run_command(TSCONV_BINARY, arguments);
-}
+CommandResult tsconv(const std::vector<std::string>& arguments) { return run_command(TSCONV_BINARY, arguments); }
 
-struct Conversion {
-    CommandResult result;
-    std::string target;
-};
+struct Conversion { CommandResult result; std::string target; };
 
-Conversion convert(const std::string& source, const char* zone = "UTC0") {
-    const tsconv_test::Scene scene = tsconv_test::scene(zone, source);
-    const CommandResult result = tsconv({scene.source, "dummy", scene.target});
-    return {result, read_file(scene.target)};
+Conversion convert(const std::string& content, const char* zone = "UTC0") {
+    const auto [folder, source, target] = scene(zone, content);
+    return {tsconv({source, "dummy", target}), read_file(target)};
 }
 
 // Each run starts in a folder holding source.csv and target.csv; neither
 // changes unless the run converts.
 TEST(CommandLine, ArgumentsAndFiles) {
-    const std::string folder = tsconv_test::scratch_folder();
-    const std::string source = folder + "/source.csv";
-    const std::string content = "45000;1;2;3\n";
+    const std::string folder = scratch_folder(), source = folder + "/source.csv", target = folder + "/target.csv";
+    const std::string missing = folder + "/missing.csv", content = "45000;1;2;3\n";
     const std::string usage = std::string("Programmaufruf: ") + TSCONV_BINARY + " <Quelldatei> dummy <Zieldatei>\n";
-    const auto not_opened = [](const std::string& name) { return "Quelldatei <" + name + "> konnte nicht geoeffnet werden!\n"; };
-    const auto is_source = [](const std::string& name) { return "Zieldatei <" + name + "> ist die Quelldatei!\n"; };
-    struct Case {
-        std::vector<std::string> arguments;
-        int status;
-        std::string out;
-        std::string target = "keep me";
-    };
+    struct Case { std::vector<std::string> arguments; int status; std::string out, target = "keep me"; };
     std::vector<Case> cases = {
         {{}, failure_status, usage},
         {{source, "dummy"}, failure_status, usage},
-        {{source, "dummy", folder + "/target.csv", "more", "even more"}, 0, "", first_record},
-        {{folder + "/missing.csv", "dummy", folder + "/target.csv"}, failure_status, not_opened(folder + "/missing.csv")},
-        {{folder, "dummy", folder + "/target.csv"}, failure_status, not_opened(folder)},
-        {{folder + "/missing.csv", "dummy", folder + "/new.csv"}, failure_status, not_opened(folder + "/missing.csv")},
+        {{source, "dummy", target, "more", "even more"}, 0, "", first_record},
+        {{missing, "dummy", target}, failure_status, not_opened(missing)},
+        {{folder, "dummy", target}, failure_status, not_opened(folder)},
+        {{missing, "dummy", folder + "/new.csv"}, failure_status, not_opened(missing)},
         {{source, "dummy", folder + "/no/such/folder/target.csv"}, failure_status,
-         tsconv_test::write_failed(folder + "/no/such/folder/target.csv")},
-        {{source, "dummy", folder}, failure_status, tsconv_test::write_failed(folder)},
+         write_failed(folder + "/no/such/folder/target.csv")},
+        {{source, "dummy", folder}, failure_status, write_failed(folder)},
     };
     // The source under other names, as the target.
     std::vector<std::string> same = {source, folder + "/../" + fs::path(folder).filename().string() + "/source.csv",
@@ -80,17 +61,16 @@ TEST(CommandLine, ArgumentsAndFiles) {
 #else
     same.push_back(folder + "/soft.csv");
 #endif
-    for (const std::string& target : same) cases.push_back({{source, "dummy", target}, failure_status, is_source(target)});
+    for (const std::string& t : same) cases.push_back({{source, "dummy", t}, failure_status, target_is_source(t)});
 #ifdef __linux__
     // A source that opens but cannot be read: the target holds the header.
-    cases.push_back({{"/proc/self/mem", "dummy", folder + "/target.csv"}, failure_status,
-                     tsconv_test::read_failed("/proc/self/mem"), header});
+    cases.push_back({{"/proc/self/mem", "dummy", target}, failure_status, read_failed("/proc/self/mem"), header});
 #endif
     for (const Case& c : cases) {
         const std::string what = c.arguments.empty() ? "no arguments" : c.arguments.back();
-        tsconv_test::set_time_zone("UTC0");
+        set_time_zone("UTC0");
         write_file(source, content);
-        write_file(folder + "/target.csv", "keep me");
+        write_file(target, "keep me");
         std::error_code absent;
         fs::create_hard_link(source, folder + "/hard.csv", absent);
 #ifndef _WIN32
@@ -98,16 +78,15 @@ TEST(CommandLine, ArgumentsAndFiles) {
 #endif
         EXPECT_TRUE(ran(tsconv(c.arguments), c.status, c.out)) << what;
         EXPECT_EQ(read_file(source), content) << what;
-        EXPECT_EQ(read_file(folder + "/target.csv"), c.target) << what;
-        EXPECT_FALSE(tsconv_test::file_exists(folder + "/new.csv")) << what;
+        EXPECT_EQ(read_file(target), c.target) << what;
+        EXPECT_FALSE(file_exists(folder + "/new.csv")) << what;
     }
 }
 
 TEST(CommandLine, NamesOutsideTheAnsiCodePage) {
     // Polish and Japanese letters: on Windows outside the ANSI code page.
-    tsconv_test::set_time_zone("CET-1");
-    const std::string folder = tsconv_test::scratch_folder();
-    const std::string source = folder + "/Messdaten_\u0141\u00f3d\u017a_\u65e5\u672c.csv";
+    set_time_zone("CET-1");
+    const std::string folder = scratch_folder(), source = folder + "/Messdaten_\u0141\u00f3d\u017a_\u65e5\u672c.csv";
     const std::string content = "45000,5;12,5;20;3,25\n";
     write_file(source, content);
     EXPECT_TRUE(ran(tsconv({source, "dummy", folder + "/Ziel_\u0141\u00f3d\u017a_\u65e5\u672c.csv"}), 0, ""));
@@ -115,7 +94,7 @@ TEST(CommandLine, NamesOutsideTheAnsiCodePage) {
               header + "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n");
     const CommandResult refused = tsconv({source, "dummy", source});
     EXPECT_EQ(refused.status, failure_status);
-    EXPECT_TRUE(tsconv_test::starts_with(refused.out, "Zieldatei <") &&
+    EXPECT_TRUE(starts_with(refused.out, "Zieldatei <") &&
                 refused.out.find("> ist die Quelldatei!\n") != std::string::npos)
         << refused.out;
     EXPECT_EQ(read_file(source), content);
@@ -123,13 +102,7 @@ TEST(CommandLine, NamesOutsideTheAnsiCodePage) {
 
 // Sources and the target and warnings they give, in UTC unless a zone is named.
 TEST(Conversion, SourcesAndTargets) {
-    struct Case {
-        std::string name;
-        std::string source;
-        std::string target;
-        std::string zone = "UTC0";
-        std::string err = "";
-    };
+    struct Case { std::string name, source, target, zone = "UTC0", err = ""; };
     std::vector<Case> cases = {
         {"empty source", "", header},
         {"column names and three records",
@@ -168,41 +141,35 @@ TEST(Conversion, SourcesAndTargets) {
                         "16.03.2023;22:00:0.000000;7.000000;5.000000;6.000000\r\n"
                         "15.03.2023;22:00:0.000000;4.000000;5.000000;6.000000\r\n"},
     };
-    // 12:00 on the source clock in summer and winter, by a TZ rule and by the
-    // time-zone database.
+    // 12:00 on the source clock in summer and winter, by a TZ rule and by the time-zone database.
     for (const char* zone : {"CET-1CEST,M3.5.0,M10.5.0/3", "Europe/Berlin"}) {
-        if (std::strchr(zone, '/') != nullptr && !tsconv_test::has_zone_file(zone)) continue;
+        if (std::strchr(zone, '/') != nullptr && !has_zone_file(zone)) continue;
         cases.push_back({"summer and winter", "45122,5;1;2;3\n45245,5;1;2;3\n",
                          header + "15.07.2023;12:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                   "15.11.2023;11:00:0.000000;1.000000;2.000000;3.000000\r\n",
                          zone});
     }
     Case decoding{"decoding table", "", header, "CET-1"};
-    for (const tsconv_test::DecodedLine& row : tsconv_test::decoding_table) {
+    for (const DecodedLine& row : decoding_table) {
         decoding.source += row.line + "\n";
         if (!row.target_line.empty()) decoding.target += row.target_line + "\r\n";
     }
     cases.push_back(decoding);
-    // Unconvertible time stamps are skipped with a warning.
-    using tsconv_test::skipped_warning;
-    const std::string skipped = skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7);
-    const std::string unconvertible =
-        "Datum;A;B;C\n1e300;1;2;3\n45000;1;2;3\n\n1e400;4;5;6\n-1e6;7\n2958466,5;8\n50424,5;9\n10000;10\n"
-        "402133,5;11\n402299,5;12\n";
+    // Unconvertible time stamps are skipped with a warning. The Windows C
+    // runtime breaks down the years 1970 to 3000 only: there 1927 and 3001 are too.
+    std::string year_1927 = "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n";
+    std::string year_3001 = "15.06.3001;10:00:0.000000;12.000000;5.000000;6.000000\r\n";
+    std::string skipped = skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7);
 #ifdef _WIN32
-    // The Windows C runtime breaks down the years 1970 to 3000 only.
-    cases.push_back({"unconvertible", unconvertible,
-                     first_record + "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
-                                    "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n",
-                     "UTC0", skipped + skipped_warning(9) + skipped_warning(11)});
-#else
-    cases.push_back({"unconvertible", unconvertible,
-                     first_record + "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n"
-                                    "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n"
-                                    "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n"
-                                    "15.06.3001;10:00:0.000000;12.000000;5.000000;6.000000\r\n",
-                     "UTC0", skipped});
+    year_1927 = year_3001 = "";
+    skipped += skipped_warning(9) + skipped_warning(11);
 #endif
+    cases.push_back({"unconvertible",
+                     "Datum;A;B;C\n1e300;1;2;3\n45000;1;2;3\n\n1e400;4;5;6\n-1e6;7\n2958466,5;8\n50424,5;9\n10000;10\n"
+                     "402133,5;11\n402299,5;12\n",
+                     first_record + "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n" + year_1927 +
+                         "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n" + year_3001,
+                     "UTC0", skipped});
     for (const Case& c : cases) {
         const Conversion conversion = convert(c.source, c.zone.c_str());
         EXPECT_TRUE(ran(conversion.result, 0, "", c.err)) << c.name << " in " << c.zone;
@@ -228,18 +195,14 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
     // every half year: daylight time from 12:02 to 12:10 UTC. And 200 leap
     // seconds in a row from 12:03 UTC, shown as seconds beyond 60: those
     // records are not convertible.
-    const std::string folder = tsconv_test::scratch_folder("-zones");  // kept by convert()
-    const long long noon = 1681128000;
-    const long long half_year = 15778476;
-    write_file(folder + "/posixrules",
-               tsconv_test::zone_file_bytes({{noon, noon + 600 + 4 * 3600}, {}, "EST5", -18000, -14400}));
-    write_file(folder + "/Unsorted",
-               tsconv_test::zone_file_bytes({{noon + 120, noon + 600 + 20314029, noon + 600 - 36830044,
-                                              noon + 600 - 36602894, noon + 600 + 3 * half_year},
-                                             {}}));
-    tsconv_test::ZoneFile leaps;
+    const std::string folder = scratch_folder("-zones");  // kept by convert()
+    const long long noon = 1681128000, half_year = 15778476;
+    write_file(folder + "/posixrules", zone_file_bytes({{noon, noon + 600 + 4 * 3600}, {}, "EST5", -18000, -14400}));
+    write_file(folder + "/Unsorted", zone_file_bytes({{noon + 120, noon + 600 + 20314029, noon + 600 - 36830044,
+                                                       noon + 600 - 36602894, noon + 600 + 3 * half_year}, {}}));
+    ZoneFile leaps;
     for (long long t = noon + 180; t < noon + 380; ++t) leaps.leap_seconds.push_back(t);
-    write_file(folder + "/Leaps", tsconv_test::zone_file_bytes(leaps));
+    write_file(folder + "/Leaps", zone_file_bytes(leaps));
     setenv("TZDIR", folder.c_str(), 1);
     zones.insert(zones.end(), {"AAA5BBB4", "Unsorted", folder + "/Leaps"});
 #endif
@@ -261,7 +224,7 @@ TEST(Conversion, EachRecordAsIfConvertedAlone) {
                        "10.04.2023;13:05:0.000000;1.000000;2.000000;3.000000\r\n");
     const Conversion leap_run = convert(lines[0] + lines[1], (folder + "/Leaps").c_str());
     EXPECT_EQ(leap_run.target, header + "10.04.2023;11:58:0.000000;0.000000;0.000000;0.000000\r\n");
-    EXPECT_EQ(leap_run.result.err, tsconv_test::skipped_warning(2));
+    EXPECT_EQ(leap_run.result.err, skipped_warning(2));
 #endif
 }
 
@@ -291,11 +254,7 @@ SYSTEMTIME from_ms(long long ms) {
 // A yearly change (weekday of the week of the month, 5 the last) in a year,
 // on the clock it is given in.
 long long change_ms(const SYSTEMTIME& rule, int year) {
-    SYSTEMTIME first{};
-    first.wYear = static_cast<WORD>(year);
-    first.wMonth = rule.wMonth;
-    first.wDay = 1;
-    const long long first_ms = ms_since_1601(first);
+    const long long first_ms = ms_since_1601({static_cast<WORD>(year), rule.wMonth, 0, 1, 0, 0, 0, 0});
     int day = (rule.wDayOfWeek - from_ms(first_ms).wDayOfWeek + 7) % 7 + 7 * (rule.wDay - 1);
     while (from_ms(first_ms + day * ms_per_day).wMonth != rule.wMonth) day -= 7;
     return first_ms + day * ms_per_day + ((rule.wHour * 60 + rule.wMinute) * 60 + rule.wSecond) * 1000LL +
@@ -337,21 +296,16 @@ YearlyRules system_rules(DYNAMIC_TIME_ZONE_INFORMATION& zone) {
     return rules;
 }
 
-std::string shown_time(int day, int month, int year, int hour, int minute, int second) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.000000", day, month, year, hour, minute, second);
-    return text;
-}
-
 // "DD.MM.YYYY;HH:MM:S.000000" of a UTC instant: a year's rules hold from the
 // moment the clock of the year before shows its New Year.
 std::string reference_time(const YearlyRules& rules, long long unix_second) {
     const long long t = (unix_second + 11644473600LL) * 1000;
     const auto local = [&](int year) { return t + offset_minutes(rules.of(year), year, t) * 60000; };
     const int year = from_ms(t).wYear;
-    const int rule_year = from_ms(local(year)).wYear > year ? year + 1 : from_ms(local(year - 1)).wYear >= year ? year : year - 1;
+    const int rule_year =
+        from_ms(local(year)).wYear > year ? year + 1 : from_ms(local(year - 1)).wYear >= year ? year : year - 1;
     const SYSTEMTIME shown = from_ms(local(rule_year));
-    return shown_time(shown.wDay, shown.wMonth, shown.wYear, shown.wHour, shown.wMinute, shown.wSecond);
+    return shown_time(shown.wDay, shown.wMonth, shown.wYear, shown.wHour, shown.wMinute, shown.wSecond, 0);
 }
 
 // The C runtime's breakdown, where the system has no yearly rules for the zone.
@@ -359,7 +313,7 @@ std::string runtime_time(long long unix_second) {
     const __time64_t t = unix_second;
     std::tm tm;
     _localtime64_s(&tm, &t);
-    return shown_time(tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return shown_time(tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, 0);
 }
 
 }  // namespace system_zone
@@ -368,7 +322,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
     const char* named_zone = std::getenv("TSCONV_SYSTEM_ZONE");  // "none": no Windows zone
     if (named_zone == nullptr) GTEST_SKIP() << "run by the ctest entries SystemZone.*, each in a host zone of its own";
     const std::string expected_key = named_zone == std::string("none") ? "" : named_zone;
-    tsconv_test::set_time_zone("");  // the system zone, for tsconv.exe and the C runtime here
+    set_time_zone("");  // the system zone, for tsconv.exe and the C runtime here
     DYNAMIC_TIME_ZONE_INFORMATION zone;
     ASSERT_NE(GetDynamicTimeZoneInformation(&zone), TIME_ZONE_ID_INVALID);
     char key[128];
@@ -385,11 +339,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
         const long long new_year = (year - 1970) * 31536000LL + ((year - 1969) / 4) * 86400LL;
         for (long long t = new_year - 86400; t < new_year + 86400; t += 60) instants.push_back(t);
     }
-    const struct {
-        const char* key;
-        long long unix_second;
-        const char* shown;
-    } named[] = {
+    const struct { const char* key; long long unix_second; const char* shown; } named[] = {
         {"Eastern Standard Time", 1142856000, "20.03.2006;07:00:0.000000"},  // daylight time from April that year
         {"Eastern Standard Time", 1162296000, "31.10.2006;07:00:0.000000"},
         {"Eastern Standard Time", 1173682800, "12.03.2007;03:00:0.000000"},
@@ -399,11 +349,14 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
         {"Samoa Standard Time", 1325412000, "02.01.2012;00:00:0.000000"},
         {"Iran Standard Time", 1685620800, "01.06.2023;15:30:0.000000"},  // no daylight time since 2023
     };
+    std::vector<std::pair<std::size_t, const char*>> named_at;  // the index of an instant, what it shows
     for (const auto& n : named) {
-        if (std::string(n.key) == key) instants.push_back(n.unix_second);
+        if (std::string(n.key) != key) continue;
+        named_at.push_back({instants.size(), n.shown});
+        instants.push_back(n.unix_second);
     }
     std::string source;
-    for (const long long t : instants) source += tsconv_test::serial_date(t) + ";1;2;3\n";
+    for (const long long t : instants) source += serial_date(t) + ";1;2;3\n";
     const Conversion conversion = convert(source, "");
     EXPECT_TRUE(ran(conversion.result, 0, ""));
     const std::string& target = conversion.target;
@@ -420,12 +373,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
         if (shown == expected) continue;
         if (++differences <= 5) ADD_FAILURE() << "UTC second " << instants[i] << ": " << shown << ", not " << expected;
     }
-    for (const auto& n : named) {
-        if (std::string(n.key) != key) continue;
-        const std::size_t at = static_cast<std::size_t>(
-            std::find(instants.begin(), instants.end(), n.unix_second) - instants.begin());
-        EXPECT_EQ(records[at].substr(0, records[at].find(';', 11)), n.shown);
-    }
+    for (const auto& [at, shown] : named_at) EXPECT_EQ(records[at].substr(0, records[at].find(';', 11)), shown);
     std::printf("zone \"%s\", years %d to %d kept by the system: %zu records, %zu differ from the reference\n", key,
                 rules.first, rules.first + static_cast<int>(rules.years.size()) - 1, records.size(), differences);
     EXPECT_EQ(differences, 0u);
@@ -433,7 +381,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
 #endif
 
 TEST(Example, ConvertsAsShipped) {
-    if (!tsconv_test::has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
+    if (!has_zone_file("Europe/Berlin")) GTEST_SKIP() << "no time-zone database";
     const std::string examples = TSCONV_EXAMPLES;
     const Conversion conversion = convert(read_file(examples + "/controller-log.csv"), "Europe/Berlin");
     EXPECT_TRUE(ran(conversion.result, 0, ""));

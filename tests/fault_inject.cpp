@@ -40,13 +40,11 @@ constexpr int status_internal = 70;
     std::exit(status_internal);
 }
 
-bool supported() {
 #if defined(__x86_64__) || defined(__aarch64__)
-    return true;
+constexpr bool supported = true;
 #else
-    return false;
+constexpr bool supported = false;
 #endif
-}
 
 // Replaces the result of the system call the tracee is leaving.
 void set_result(pid_t pid, long long result) {
@@ -70,15 +68,12 @@ void set_result(pid_t pid, long long result) {
 // True when the tracee's descriptor names the file at path.
 bool names_file(pid_t pid, std::uint64_t fd, const char* path) {
     const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
-    struct stat opened;
-    struct stat named;
+    struct stat opened, named;
     return stat(link.c_str(), &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
            opened.st_ino == named.st_ino;
 }
 
-bool is_read(std::uint64_t nr) {
-    return nr == SYS_read || nr == SYS_pread64 || nr == SYS_readv || nr == SYS_preadv;
-}
+bool is_read(std::uint64_t nr) { return nr == SYS_read || nr == SYS_pread64 || nr == SYS_readv || nr == SYS_preadv; }
 
 struct Fault {
     bool on_read = false;  // else on close
@@ -98,12 +93,8 @@ void leaving_call(pid_t tid, Fault& fault, const __ptrace_syscall_info& info) {
     if (!fault.watched_call[tid]) return;
     fault.watched_call[tid] = false;
     if (info.exit.is_error) return;
-    if (!fault.on_read) {
-        set_result(tid, -EIO);
-        return;
-    }
     const auto got = static_cast<std::uint64_t>(info.exit.rval);
-    if (fault.delivered >= fault.limit) {
+    if (!fault.on_read || fault.delivered >= fault.limit) {  // every close fails
         set_result(tid, -EIO);
     } else if (got > fault.limit - fault.delivered) {
         set_result(tid, static_cast<long long>(fault.limit - fault.delivered));
@@ -167,7 +158,7 @@ int main(int argc, char** argv) {
     fault.path = argv[2];
     if (fault.on_read) fault.limit = std::strtoull(argv[3], nullptr, 10);
     char** const program = argv + next + 1;
-    if (!supported()) {
+    if (!supported) {
         std::fprintf(stderr, "tsconv_fault_inject: this processor is not supported\n");
         return status_unsupported;
     }
@@ -175,8 +166,7 @@ int main(int argc, char** argv) {
     const pid_t pid = fork();
     if (pid < 0) die("fork");
     if (pid == 0) {
-        // LeakSanitizer stops the program with ptrace at exit, which fails
-        // while it is traced here.
+        // LeakSanitizer stops the program with ptrace at exit, which fails while it is traced here.
         const char* const options = std::getenv("ASAN_OPTIONS");
         const std::string asan_options = std::string(options != nullptr ? options : "") + ":detect_leaks=0";
         setenv("ASAN_OPTIONS", asan_options.c_str(), 1);

@@ -21,17 +21,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tsconv_test::CommandResult;
-using tsconv_test::failure_status;
-using tsconv_test::ran;
-using tsconv_test::read_failed;
-using tsconv_test::read_file;
-using tsconv_test::skipped_warning;
-using tsconv_test::write_failed;
-using tsconv_test::write_file;
+using namespace tsconv_test;
+using Words = std::vector<std::string>;
 
 constexpr int injector_unsupported = 77;
-const std::string header(tsconv_test::target_header);
 
 // Column names, then records that differ from line to line, CR LF ended.
 std::string records_source(std::size_t lines) {
@@ -45,26 +38,24 @@ std::string records_source(std::size_t lines) {
 
 // What converting the content gives without any fault, with these warnings.
 std::string converted(const std::string& content, const std::string& warnings = "") {
-    const std::string folder = tsconv_test::scratch_folder("-reference");
+    const std::string folder = scratch_folder("-reference");
     write_file(folder + "/source.csv", content);
-    const CommandResult result =
-        tsconv_test::run_command(TSCONV_BINARY, {folder + "/source.csv", "dummy", folder + "/target.csv"});
+    const CommandResult result = run_command(TSCONV_BINARY, {folder + "/source.csv", "dummy", folder + "/target.csv"});
     EXPECT_TRUE(ran(result, 0, "", warnings));
     return read_file(folder + "/target.csv");
 }
 
-CommandResult tsconv_with_fault(const std::vector<std::string>& fault, const std::string& source,
-                                const std::string& target) {
-    std::vector<std::string> arguments = fault;
+CommandResult tsconv_with_fault(const Words& fault, const std::string& source, const std::string& target) {
+    Words arguments = fault;
     arguments.insert(arguments.end(), {"--", TSCONV_BINARY, source, "dummy", target});
-    return tsconv_test::run_command(TSCONV_FAULT_INJECT, arguments);
+    return run_command(TSCONV_FAULT_INJECT, arguments);
 }
 
 // Runs a bash script with $0 the tsconv binary and $1... the arguments.
-CommandResult tsconv_in_bash(const std::string& script, const std::vector<std::string>& arguments) {
-    std::vector<std::string> words = {"-c", script, TSCONV_BINARY};
+CommandResult tsconv_in_bash(const std::string& script, const Words& arguments) {
+    Words words = {"-c", script, TSCONV_BINARY};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    return tsconv_test::run_command("/bin/bash", words);
+    return run_command("/bin/bash", words);
 }
 
 // A tmpfs of the given size at folder, unmounted again at the end.
@@ -75,11 +66,8 @@ struct SmallDevice {
     }
     SmallDevice(const SmallDevice&) = delete;
     SmallDevice& operator=(const SmallDevice&) = delete;
-    ~SmallDevice() {
-        if (error.empty()) umount2(folder.c_str(), MNT_DETACH);
-    }
-    std::string folder;
-    std::string error;  // why it could not be mounted
+    ~SmallDevice() { if (error.empty()) umount2(folder.c_str(), MNT_DETACH); }
+    std::string folder, error;  // the error: why it could not be mounted
 };
 
 // Reads of the source that fail part-way, or closing the target that fails,
@@ -87,20 +75,13 @@ struct SmallDevice {
 TEST(FaultInjection, ReadOrCloseFails) {
     // About 700 KiB, so that reads of several blocks happen before a failure.
     const std::string records = records_source(24000);
-    const auto [folder, source, target] = tsconv_test::scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
-    const std::size_t fifth_line_end = [&] {
-        std::size_t p = 0;
-        for (int i = 0; i < 5; ++i) p = records.find('\n', p) + 1;
-        return p;
-    }();
+    const auto [folder, source, target] = scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
+    const std::size_t fifth_line_end = records_source(4).size();  // the column names and four records
     const std::string huge_line = "45100;1;2;3;" + std::string(3 * 1024 * 1024, '7') + "\r\n";
     const std::string with_huge_line = records.substr(0, fifth_line_end) + huge_line + "45101;4\r\n";
     constexpr std::size_t closing_fails = std::string::npos;
-    const struct {
-        std::string name;
-        const std::string& source;
-        std::size_t readable;  // bytes read before reads fail, or closing_fails
-    } cases[] = {
+    // Bytes read before reads fail, or closing_fails.
+    const struct { std::string name; const std::string& source; std::size_t readable; } cases[] = {
         {"at the start", records, 0},
         {"inside the first line", records, 10},
         {"right after a line end", records, fifth_line_end},
@@ -120,9 +101,9 @@ TEST(FaultInjection, ReadOrCloseFails) {
     for (const auto& c : cases) {
         write_file(source, c.source);
         const bool closing = c.readable == closing_fails;
-        const std::vector<std::string> fault = closing ? std::vector<std::string>{"close-eio", target}
-                                                       : std::vector<std::string>{"read-eio", source, std::to_string(c.readable)};
-        const CommandResult result = tsconv_with_fault(fault, source, target);
+        const std::string limit = std::to_string(c.readable);
+        const CommandResult result =
+            tsconv_with_fault(closing ? Words{"close-eio", target} : Words{"read-eio", source, limit}, source, target);
         if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
         const std::string message =
             closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
@@ -144,8 +125,7 @@ TEST(FaultInjection, TargetCutShort) {
         std::string name;
         bool on_device;
         std::string setting;  // run by bash first; $2 is the target, $3 the folder
-        std::size_t lines;
-        std::size_t least_kept, most_kept;
+        std::size_t lines, least_kept, most_kept;
     } cases[] = {
         {"device fills up part-way", true, ":", 40000, 512 * 1024, 1024 * 1024},
         {"device full before the run", true, "cat /dev/zero >\"$3/device/filler\" 2>/dev/null", 3, 0, 0},
@@ -156,7 +136,7 @@ TEST(FaultInjection, TargetCutShort) {
     std::string unmounted;
     for (const auto& c : cases) {
         const std::string records = records_source(c.lines);
-        const auto [folder, source, target] = tsconv_test::scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
+        const auto [folder, source, target] = scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
         const std::string full_target = converted(records);
         const std::string what = c.name + " (" + c.setting + ")";
         ASSERT_GT(full_target.size(), c.most_kept * 2) << what;
@@ -169,7 +149,7 @@ TEST(FaultInjection, TargetCutShort) {
         const CommandResult result = tsconv_in_bash(c.setting + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, cut, folder});
         EXPECT_TRUE(ran(result, failure_status, write_failed(cut))) << what;
         const std::string kept = read_file(cut);
-        EXPECT_TRUE(tsconv_test::starts_with(full_target, kept)) << what;
+        EXPECT_TRUE(starts_with(full_target, kept)) << what;
         EXPECT_TRUE(kept.empty() || (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0))
             << what << ": ends in " << kept.substr(kept.size() < 20 ? 0 : kept.size() - 20);
         EXPECT_LE(kept.size(), c.most_kept) << what;
@@ -184,7 +164,7 @@ TEST(FaultInjection, TargetCutShort) {
 // file. "$2" in the expected output stands for the target. A run that finds
 // a tool missing exits with 77.
 TEST(HostileEnvironment, Scenes) {
-    tsconv_test::set_time_zone("UTC0");
+    set_time_zone("UTC0");
     const std::string three_lines = "45000,5;1;2;3\n1e400;4;5;6\n45001;7;8;9\n";
     const std::string two_records = header + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                              "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n";
@@ -196,7 +176,6 @@ TEST(HostileEnvironment, Scenes) {
         many_warnings += skipped_warning(2 * static_cast<std::size_t>(i) + 2);
     }
     ASSERT_GT(many_warnings.size(), 1000000u);
-    const auto is_source = [](const std::string& name) { return "Zieldatei <" + name + "> ist die Quelldatei!\n"; };
     struct Case {
         std::string name, content, script;
         int status;
@@ -232,10 +211,10 @@ TEST(HostileEnvironment, Scenes) {
         {"same FIFO as source and target", "",
          "mkfifo \"$2\"; (timeout 10 bash -c 'printf \"45000;1;2;3\\n\" >\"$0\"' \"$2\" &); "
          "exec timeout 10 \"$0\" \"$2\" dummy \"$2\"",
-         failure_status, is_source("$2")},
+         failure_status, target_is_source("$2")},
         {"same pipe as source and target", "",
          "printf '45000;1;2;3\\n' | timeout 10 \"$0\" /dev/stdin dummy /dev/stdin; exit \"${PIPESTATUS[1]}\"",
-         failure_status, is_source("/dev/stdin")},
+         failure_status, target_is_source("/dev/stdin")},
         {"same character device as source and target", "", "exec timeout 10 \"$0\" /dev/null dummy /dev/null", 0, ""},
         // A zone file's bytes wait in a FIFO whose writer stays: the C library
         // reads what it needs, and nothing else may open the FIFO again and wait.
@@ -251,10 +230,10 @@ TEST(HostileEnvironment, Scenes) {
         cases.push_back({"closed " + closed, three_lines, "exec \"$0\" \"$1\" dummy \"$2\" " + closed, 0, "",
                          no_error ? "" : skipped_warning(2), two_records});
     }
-    const std::string zone = tsconv_test::scratch_folder("-zone") + "/zone";
-    write_file(zone, tsconv_test::zone_file_bytes({{}, {}, "UTC0"}));
+    const std::string zone = scratch_folder("-zone") + "/zone";
+    write_file(zone, zone_file_bytes({{}, {}, "UTC0"}));
     for (const Case& c : cases) {
-        const auto [folder, source, target] = tsconv_test::scene("UTC0", c.content);
+        const auto [folder, source, target] = scene("UTC0", c.content);
         const CommandResult result = tsconv_in_bash(c.script, {source, target, folder, zone});
         if (result.status == 77) {
             std::printf("%s: skipped, a tool is missing\n", c.name.c_str());
@@ -274,12 +253,12 @@ TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
     // starts: one file keeps UTC, the other changes its offset every five
     // minutes. Each run must show one file's local times, never a mix.
     std::string content;
-    for (long long t = 1678874430; t < 1678874430 + 7200; t += 60) content += tsconv_test::serial_date(t) + ";1;2;3\n";
-    const auto [folder, source, target] = tsconv_test::scene("UTC0", content);  // TZ set below
+    for (long long t = 1678874430; t < 1678874430 + 7200; t += 60) content += serial_date(t) + ";1;2;3\n";
+    const auto [folder, source, target] = scene("UTC0", content);  // TZ set below
     std::vector<long long> every_five_minutes;
     for (long long t = 1678874400; t < 1678874400 + 7200; t += 300) every_five_minutes.push_back(t);
-    write_file(folder + "/steady", tsconv_test::zone_file_bytes({{}, {}, "AAA0"}));
-    write_file(folder + "/changing", tsconv_test::zone_file_bytes({every_five_minutes, {}, "AAA0"}));
+    write_file(folder + "/steady", zone_file_bytes({{}, {}, "AAA0"}));
+    write_file(folder + "/changing", zone_file_bytes({every_five_minutes, {}, "AAA0"}));
     const CommandResult result = tsconv_in_bash(
         "TZ=\"$2/steady\" \"$0\" \"$1\" dummy \"$2/steady.csv\"; TZ=\"$2/changing\" \"$0\" \"$1\" dummy \"$2/changing.csv\"\n"
         "while :; do for zone in steady changing; do ln -f \"$2/$zone\" \"$2/next\"; mv -f \"$2/next\" \"$2/zone\"; done; done &\n"

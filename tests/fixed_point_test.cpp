@@ -24,6 +24,14 @@ std::string reference(double v) {
     return std::string(text, end);
 }
 
+// The magnitude as `round` splits it and write_fixed6 writes it, or "-" where it does not fit.
+std::string split_and_written(bool (*round)(double, std::uint64_t&, std::uint32_t&), double v) {
+    std::uint64_t whole;
+    std::uint32_t millionths;
+    char text[tsconv::fixed6_max_length];
+    return round(v, whole, millionths) ? std::string(text, tsconv::write_fixed6(text, whole, millionths)) : "-";
+}
+
 double from_bits(std::uint64_t bits) {
     double v;
     std::memcpy(&v, &bits, sizeof v);
@@ -33,41 +41,22 @@ double from_bits(std::uint64_t bits) {
 TEST(FormatFixed6, KnownValues) {
     const double inf = std::numeric_limits<double>::infinity();
     const struct { double value; const char* text; } cases[] = {
-        {0.0, "0.000000"},
-        {-0.0, "-0.000000"},
-        {12.5, "12.500000"},
-        {-15.0, "-15.000000"},
-        {7.2500002, "7.250000"},
-        {0.0078125, "0.007812"},    // exactly halfway: to even, down
-        {0.0234375, "0.023438"},    // exactly halfway: to even, up
+        {0.0, "0.000000"}, {-0.0, "-0.000000"}, {12.5, "12.500000"}, {-15.0, "-15.000000"}, {7.2500002, "7.250000"},
+        {0.0078125, "0.007812"}, {0.0234375, "0.023438"},  // exactly halfway: to even, down and up
         {-0.0078125, "-0.007812"},
-        {0.9999995, "1.000000"},    // the double lies just above the half
-        {0.9999994999, "0.999999"},
-        {59.9999996, "60.000000"},
-        {59.9999994, "59.999999"},
-        {-3.25, "-3.250000"},
-        {1e-7, "0.000000"},
-        {-1e-7, "-0.000000"},
-        {5e-324, "0.000000"},
-        {123456789.125, "123456789.125000"},
+        {0.9999995, "1.000000"},  // the double lies just above the half
+        {0.9999994999, "0.999999"}, {59.9999996, "60.000000"}, {59.9999994, "59.999999"}, {-3.25, "-3.250000"},
+        {1e-7, "0.000000"}, {-1e-7, "-0.000000"}, {5e-324, "0.000000"}, {123456789.125, "123456789.125000"},
         {18446744073709549568.0, "18446744073709549568.000000"},  // largest below 2^64
         {18446744073709551616.0, "18446744073709551616.000000"},  // 2^64
-        {1e20, "100000000000000000000.000000"},
-        {inf, "inf"},
-        {-inf, "-inf"},
+        {1e20, "100000000000000000000.000000"}, {inf, "inf"}, {-inf, "-inf"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         EXPECT_EQ(formatted(c.value), c.text);
-        // The same split into whole part and millionths, wherever it fits.
-        std::uint64_t whole;
-        std::uint32_t millionths;
-        const bool fits = tsconv::round_fixed6(c.value, whole, millionths);
-        EXPECT_EQ(fits, std::fabs(c.value) < 0x1p64);
-        char text[tsconv::fixed6_max_length];
-        if (fits) {  // the magnitude: the text less its sign
-            EXPECT_EQ(std::string(text, tsconv::write_fixed6(text, whole, millionths)), c.text + (c.text[0] == '-'));
-        }
+        // The same split into whole part and millionths, wherever it fits: the text less its sign.
+        EXPECT_EQ(split_and_written(tsconv::round_fixed6, c.value),
+                  std::fabs(c.value) < 0x1p64 ? c.text + (c.text[0] == '-') : "-");
     }
 }
 
@@ -175,14 +164,8 @@ TEST(RoundFixed6Exact, EdgesOfItsRanges) {
                                      std::nextafter(highest, 1.0), lowest * 1.5, 3 * lowest / 4 * 1.25});
     }
     for (const double v : values) {
-        std::uint64_t whole;
-        std::uint32_t millionths;
-        const bool fits = tsconv::round_fixed6_exact(v, whole, millionths);
-        EXPECT_EQ(fits, v < 0x1p64) << std::hexfloat << v;
-        if (!fits) continue;
-        char text[40];
-        char* end = tsconv::write_fixed6(text, whole, millionths);
-        EXPECT_EQ(std::string(text, end), reference(v)) << std::hexfloat << v;
+        EXPECT_EQ(split_and_written(tsconv::round_fixed6_exact, v), v < 0x1p64 ? reference(v) : "-")
+            << std::hexfloat << v;
     }
 }
 

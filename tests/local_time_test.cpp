@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -19,15 +20,14 @@
 
 namespace {
 
+using namespace tsconv_test;
+
 // "DD.MM.YYYY;HH:MM:S.SSSSSS", or "-" when not convertible.
 std::string shown(double serial_date, tsconv::LocalTimeCache& cache) {
     tsconv::LocalTimestamp t;
     if (!tsconv::to_local_timestamp(serial_date, cache, t)) return "-";
     const tsconv::CivilMinute c = tsconv::civil_minute(t.minute);
-    char text[40];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.%06u", c.day, c.month, c.year, c.hour, c.minute,
-                  t.second, static_cast<unsigned>(t.millionths));
-    return text;
+    return shown_time(c.day, c.month, c.year, c.hour, c.minute, t.second, t.millionths);
 }
 
 // Converted alone, with nothing cached from another record.
@@ -43,13 +43,8 @@ std::string platform_shown(long long t) {
     std::tm tm;
     const int year = tsconv::platform::local_breakdown(t, tm) ? tm.tm_year + 1900 : 0;
     if (year < 1 || year > 9999) return "-";
-    char text[40];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.", tm.tm_mday, tm.tm_mon + 1, year, tm.tm_hour,
-                  tm.tm_min, tm.tm_sec);
-    return text;
+    return shown_time(tm.tm_mday, tm.tm_mon + 1, year, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
-
-using tsconv_test::serial_from_unix;
 
 // The Windows C runtime breaks down only the seconds from 1970-01-01 00:00:00
 // UTC to the end of the year 3000: outside, a record is not convertible there.
@@ -97,10 +92,8 @@ TEST(ToLocalTimestamp, KnownInstants) {
         {"EST5", -693592.7083333335, "-"},
         {"EST5", 2958466.2916550925, beyond_windows_range("31.12.9999;23:59:59.000000")},
         {"EST5", 2958466.291666667, "-"},
-        {"UTC0", std::numeric_limits<double>::infinity(), "-"},
-        {"UTC0", -std::numeric_limits<double>::infinity(), "-"},
-        {"UTC0", std::numeric_limits<double>::quiet_NaN(), "-"},
-        {"UTC0", 1e300, "-"},
+        {"UTC0", std::numeric_limits<double>::infinity(), "-"}, {"UTC0", -std::numeric_limits<double>::infinity(), "-"},
+        {"UTC0", std::numeric_limits<double>::quiet_NaN(), "-"}, {"UTC0", 1e300, "-"},
         // A fraction that shows as a whole second carries into the next
         // second, minute, hour or year; the double below it does not.
         {"UTC0", 45000.50010416666, "15.03.2023;10:00:9.000000"},
@@ -137,7 +130,7 @@ TEST(ToLocalTimestamp, KnownInstants) {
 #endif
     };
     for (const auto& c : cases) {
-        tsconv_test::set_time_zone(c.zone);
+        set_time_zone(c.zone);
         const std::size_t length = std::strlen(c.text);
         const std::string text = shown(c.serial_date);  // a text ending in ":" gives the minute alone
         EXPECT_EQ(c.text[length - 1] == ':' ? text.substr(0, length) : text, c.text)
@@ -154,7 +147,7 @@ TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
 #endif
     };
     for (const auto& c : cases) {
-        tsconv_test::set_time_zone(c.zone);
+        set_time_zone(c.zone);
         EXPECT_EQ(tsconv::init_local_time(), c.span) << c.zone;
     }
     EXPECT_GE(tsconv::zone_check_span - tsconv::cache_probe_span, tsconv::seconds_per_minute);
@@ -185,8 +178,8 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
     const char* zone = GetParam();
     // A zone given by its offset (with a digit) needs no time-zone database.
     const bool from_database = std::strpbrk(zone, "0123456789") == nullptr;
-    if (from_database && !tsconv_test::has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
-    tsconv_test::set_time_zone(zone);
+    if (from_database && !has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
+    set_time_zone(zone);
     std::mt19937_64 random(std::hash<std::string>()(zone));
     tsconv::LocalTimeCache probing{tsconv::init_local_time()};
     tsconv::LocalTimeCache unprobed;
@@ -250,9 +243,7 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
 
 std::string zone_test_name(const testing::TestParamInfo<const char*>& info) {
     std::string name = info.param;
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    }
+    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
     return name;
 }
 

@@ -25,8 +25,7 @@ bool literal(std::string_view text, std::size_t& p, std::string_view expected) {
     return true;
 }
 
-// One or more digits without a leading zero (a lone "0" is fine), then a point
-// and six decimals.
+// One or more digits without a leading zero (a lone "0" is fine), then a point and six decimals.
 bool fixed6(std::string_view text, std::size_t& p, std::size_t& whole_digits) {
     const std::size_t start = p;
     while (p < text.size() && is_digit(text[p])) ++p;
@@ -94,10 +93,7 @@ int reference_decode(std::string_view line, double values[4]) {
     std::size_t p = 0;
     int count = 0;
     for (; count < 4; ++count) {
-        if (count > 0) {
-            if (p == n || line[p] != ';') break;
-            ++p;
-        }
+        if (count > 0 && (p == n || line[p++] != ';')) break;  // no separator before the number
         std::size_t q = p;
         while (q < n && is_space(line[q])) ++q;
         std::string number;
@@ -295,8 +291,7 @@ ConversionCheck check_conversion(std::string_view source, std::string_view targe
             return check;
         }
     }
-    std::size_t numbered = 0;
-    std::size_t warned = 0;
+    std::size_t numbered = 0, warned = 0;
     for_each_decoded_part(source, [&](std::string_view part) {
         const std::size_t line_number = check.lines.size() + 1;
         const std::string warning = skipped_warning(line_number);

@@ -18,19 +18,18 @@ struct SourceRecord;
 namespace tsconv_test {
 
 constexpr std::string_view target_header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
+inline const std::string header(target_header);
 
 // The warning for a skipped record on the given line.
 inline std::string skipped_warning(std::size_t line_number) {
     return "Zeile " + std::to_string(line_number) + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
 }
 
-// The messages of a run that failed reading its source or writing its target.
-inline std::string read_failed(const std::string& source) {
-    return "Quelldatei <" + source + "> konnte nicht gelesen werden!\n";
-}
-inline std::string write_failed(const std::string& target) {
-    return "Zieldatei <" + target + "> konnte nicht geschrieben werden!\n";
-}
+// The messages of a run that failed on its files.
+inline std::string not_opened(std::string s) { return "Quelldatei <" + s + "> konnte nicht geoeffnet werden!\n"; }
+inline std::string read_failed(std::string s) { return "Quelldatei <" + s + "> konnte nicht gelesen werden!\n"; }
+inline std::string write_failed(std::string t) { return "Zieldatei <" + t + "> konnte nicht geschrieben werden!\n"; }
+inline std::string target_is_source(std::string t) { return "Zieldatei <" + t + "> ist die Quelldatei!\n"; }
 
 inline bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;

@@ -27,18 +27,16 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tsconv_test::read_file;
-using tsconv_test::write_file;
+using namespace tsconv_test;
 
 // Bounds on the converter's peak resident memory: small whatever the source,
 // and hardly more for a huge source than for a tiny one.
-constexpr long max_peak_kib = 16 * 1024;
-constexpr long max_growth_kib = 2 * 1024;
+constexpr long max_peak_kib = 16 * 1024, max_growth_kib = 2 * 1024;
 
 constexpr std::size_t megabyte = 1000 * 1000;
 
 struct Measured {
-    tsconv_test::CommandResult result;
+    CommandResult result;
     long peak_kib = 0;     // peak resident memory of the converter
     double seconds = 0.0;  // wall-clock time
 };
@@ -63,8 +61,8 @@ void generate(const std::string& path, std::uintmax_t size, const std::function<
 class Scale : public testing::Test {
 protected:
     void SetUp() override {
-        tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
-        folder = tsconv_test::scratch_folder();
+        set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+        folder = scratch_folder();
         write_file(path("small.csv"), "45000;1;2;3\r\n45000,5;4;5;6\r\n");
         small_peak_kib = convert("a source of two lines", path("small.csv")).peak_kib;
     }
@@ -76,13 +74,11 @@ protected:
     // it succeeded, printed nothing to standard output and used little memory.
     Measured convert(const std::string& what, const std::string& source) {
         Measured run;
-        run.result = tsconv_test::run_command(
+        run.result = run_command(
             TSCONV_MEASURE_RUN, {path("figures"), "--", TSCONV_BINARY, source, "dummy", path("target.csv")});
-        std::FILE* figures = std::fopen(path("figures").c_str(), "r");
-        if (figures == nullptr || std::fscanf(figures, "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
+        if (std::sscanf(read_file(path("figures")).c_str(), "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
             ADD_FAILURE() << "no figures from the launcher";
         }
-        if (figures != nullptr) std::fclose(figures);
         std::printf("[figures] %-34s %8.1f MB source  peak RSS %6.1f MiB  %7.2f s\n", what.c_str(),
                     static_cast<double>(fs::file_size(source)) / megabyte, static_cast<double>(run.peak_kib) / 1024,
                     run.seconds);
@@ -116,10 +112,10 @@ TEST_F(Scale, TenMillionLines) {
     write_file(path("cycle.csv"), cycle);
     ASSERT_EQ(convert("one cycle", path("cycle.csv")).result.err, "");
     const std::string cycle_target = read_file(path("target.csv"));
-    const tsconv_test::ConversionCheck cycle_check = tsconv_test::check_conversion(cycle, cycle_target, "");
+    const ConversionCheck cycle_check = check_conversion(cycle, cycle_target, "");
     ASSERT_EQ(cycle_check.problem, "");
     ASSERT_EQ(cycle_check.records.size(), 5u);
-    const std::string cycle_records = cycle_target.substr(tsconv_test::target_header.size());
+    const std::string cycle_records = cycle_target.substr(target_header.size());
 
     const std::string source = path("ten-million-lines.csv");
     generate(source, head.size() + cycles * cycle.size(), [&](std::uintmax_t offset) -> std::string_view {
@@ -129,10 +125,10 @@ TEST_F(Scale, TenMillionLines) {
     fs::remove(source);
 
     // The target: the header, then the cycle's records ten million lines long.
-    ASSERT_EQ(fs::file_size(path("target.csv")), tsconv_test::target_header.size() + cycles * cycle_records.size());
+    ASSERT_EQ(fs::file_size(path("target.csv")), target_header.size() + cycles * cycle_records.size());
     std::ifstream target(path("target.csv"), std::ios::binary);
-    std::string piece(tsconv_test::target_header.size(), '\0');
-    EXPECT_TRUE(target.read(piece.data(), static_cast<std::streamsize>(piece.size())) && piece == tsconv_test::target_header);
+    std::string piece(target_header.size(), '\0');
+    EXPECT_TRUE(target.read(piece.data(), static_cast<std::streamsize>(piece.size())) && piece == target_header);
     piece.resize(cycle_records.size());
     std::uintmax_t mismatches = 0;
     for (std::uintmax_t i = 0; i < cycles; ++i) {
@@ -144,8 +140,7 @@ TEST_F(Scale, TenMillionLines) {
 TEST_F(Scale, OneLineOf200MegabytesWithoutLineEnd) {
     // A record first, then the long line: its own record, whatever follows
     // its first characters (numbers and separators that must not count).
-    const std::string first = "45000;1;2;3\r\n";
-    const std::string start = "45001,5;4;5;6;";
+    const std::string first = "45000;1;2;3\r\n", start = "45001,5;4;5;6;";
     std::string filler;
     for (int i = 0; i < 100000; ++i) filler += "45002;7;8;9;";
     const std::string source = path("long-line.csv");
@@ -155,9 +150,8 @@ TEST_F(Scale, OneLineOf200MegabytesWithoutLineEnd) {
         return filler;
     });
     EXPECT_EQ(convert("one line of 200 MB, no line end", source).result.err, "");
-    EXPECT_EQ(read_file(path("target.csv")), std::string(tsconv_test::target_header) +
-                                                 "14.03.2023;23:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                                                 "16.03.2023;11:00:0.000000;4.000000;5.000000;6.000000\r\n");
+    EXPECT_EQ(read_file(path("target.csv")), header + "14.03.2023;23:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                                      "16.03.2023;11:00:0.000000;4.000000;5.000000;6.000000\r\n");
 }
 
 std::string random_bytes(std::mt19937_64& random, std::size_t size) {
@@ -172,10 +166,7 @@ std::string random_bytes(std::mt19937_64& random, std::size_t size) {
 TEST_F(Scale, DegenerateSources) {
     constexpr std::size_t size = 64 * megabyte;
     std::mt19937_64 random(20240601);
-    const struct {
-        std::string name;
-        std::function<std::string()> make;
-    } cases[] = {
+    const struct { std::string name; std::function<std::string()> make; } cases[] = {
         {"only NUL bytes", [] { return std::string(size, '\0'); }},
         {"only separators", [] { return std::string(size, ';'); }},
         {"only LF", [] { return std::string(size, '\n'); }},
@@ -201,10 +192,10 @@ TEST_F(Scale, DegenerateSources) {
         write_file(path("source.csv"), content);
         const Measured run = convert(c.name, path("source.csv"));
         const std::string target = read_file(path("target.csv"));
-        const tsconv_test::ConversionCheck check = tsconv_test::check_conversion(content, target, run.result.err);
+        const ConversionCheck check = check_conversion(content, target, run.result.err);
         EXPECT_EQ(check.problem, "") << c.name;
         std::size_t skipped = 0;
-        for (const tsconv_test::LineOutcome line : check.lines) skipped += line == tsconv_test::LineOutcome::warning;
+        for (const LineOutcome line : check.lines) skipped += line == LineOutcome::warning;
         std::printf("[figures] %-34s %zu lines, %zu records, %zu skipped\n", "", check.lines.size(),
                     check.records.size(), skipped);
     }

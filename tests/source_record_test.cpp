@@ -14,6 +14,7 @@
 
 namespace {
 
+using namespace tsconv_test;
 using tsconv::SourceRecord;
 
 int decode(const std::string& line, SourceRecord& record) {
@@ -38,7 +39,7 @@ void expect_decoded_as_the_model(int lines, bool in_place, Make make) {
         const std::string text = make(i);
         const std::string line = in_place ? text.substr(0, text.find('\n')) : text;
         const int count = in_place ? tsconv::decode_source_line(text.data(), record) : decode(text, record);
-        ASSERT_EQ(tsconv_test::decoded_unlike_the_model(count, record, line, expected), "") << line;
+        ASSERT_EQ(decoded_unlike_the_model(count, record, line, expected), "") << line;
     }
 }
 
@@ -93,7 +94,7 @@ TEST(DigitWords, EightDigitsValueIsTheNumberTheDigitsMake) {
 
 TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
     SourceRecord record;
-    for (const tsconv_test::DecodedLine& row : tsconv_test::decoding_table) {
+    for (const DecodedLine& row : decoding_table) {
         EXPECT_EQ(decode(row.line, record), row.count) << row.line;
         EXPECT_EQ((std::vector<double>{record.serial_date, record.PV, record.wSP, record.wOP}),
                   (std::vector<double>{row.serial_date, row.PV, row.wSP, row.wOP})) << row.line;
@@ -181,7 +182,7 @@ TEST(DecodeSourceLine, NeverReadsBeyondTheGivenLength) {
 
 TEST(DecodeSourceLine, MatchesTheModelOnRandomLines) {
     std::mt19937 random(3);
-    expect_decoded_as_the_model(200000, false, [&](int) { return tsconv_test::random_source_line(random); });
+    expect_decoded_as_the_model(200000, false, [&](int) { return random_source_line(random); });
 }
 
 TEST(DecodeSourceLine, NothingAfterTheLineEndChangesWhatIsDecoded) {
@@ -189,7 +190,7 @@ TEST(DecodeSourceLine, NothingAfterTheLineEndChangesWhatIsDecoded) {
     // characters of the next line or of old data, digits most of them.
     std::mt19937 random(11);
     expect_decoded_as_the_model(200000, true, [&](int) {
-        std::string text = tsconv_test::random_source_line(random).substr(0, tsconv::max_decoded_length) + '\n';
+        std::string text = random_source_line(random).substr(0, tsconv::max_decoded_length) + '\n';
         for (std::size_t k = 0; k < tsconv::line_read_ahead; ++k) {
             text += static_cast<char>(random() % 4 != 0 ? '0' + random() % 10 : random() % 256);
         }
@@ -224,15 +225,12 @@ TEST(DecodeSourceLine, ShortDecimalsShowAsTheirOwnDigits) {
         const std::string line = "1;" + sign + integer + "," + decimals;
         decode(line, record);
         ASSERT_EQ(shown(record.PV_text), sign + integer + "." + decimals + std::string(6 - decimals.size(), '0'));
-        ASSERT_TRUE(tsconv_test::texts_match_values(record)) << line;
+        ASSERT_TRUE(texts_match_values(record)) << line;
     }
 }
 
 TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
-    const struct {
-        std::string value;
-        std::string text;  // empty: formatted from the double
-    } cases[] = {
+    const struct { std::string value, text; } cases[] = {  // an empty text: formatted from the double
         {"63,20", "63.200000"}, {"65", "65.000000"},     {"-0,5", "-0.500000"},
         {",5", "0.500000"},     {"-,5", "-0.500000"},    {"5,", "5.000000"},
         {"5.", "5.000000"},     {"-0", "-0.000000"},     {"0", "0.000000"},
@@ -248,7 +246,7 @@ TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
         const std::string line = "1;" + c.value + ";" + c.value + ";" + c.value + "\r\n";
         ASSERT_EQ(decode(line, record), 4) << line;
         EXPECT_EQ(texts(record), c.text + ";" + c.text + ";" + c.text) << c.value;
-        EXPECT_TRUE(tsconv_test::texts_match_values(record)) << line;
+        EXPECT_TRUE(texts_match_values(record)) << line;
     }
 }
 
@@ -269,7 +267,7 @@ TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
     for (const auto& row : rows) {
         decode(row.line, record);
         EXPECT_EQ(texts(record), row.texts) << row.line;
-        EXPECT_TRUE(tsconv_test::texts_match_values(record)) << row.line;
+        EXPECT_TRUE(texts_match_values(record)) << row.line;
     }
 }
 

@@ -12,16 +12,17 @@
 
 namespace {
 
+using namespace tsconv_test;
 using Lines = std::vector<std::string>;
 
 // The reader against the model of the source format, on the whole content
 // and, where the library lets a stream fail, with reading failing part-way.
 void expect_read_as_the_model(const std::string& content, const std::string& name, std::vector<std::size_t> limits) {
-    const tsconv_test::ScratchStream source(content);
-    EXPECT_EQ(tsconv_test::first_line_read_unlike_the_model(source.file(), content), "") << name;
+    const ScratchStream source(content);
+    EXPECT_EQ(first_line_read_unlike_the_model(source.file(), content), "") << name;
 #ifdef __GLIBC__
     for (const std::size_t limit : limits) {
-        EXPECT_EQ(tsconv_test::first_line_read_unlike_the_model(content, limit), "") << name << ", failing at " << limit;
+        EXPECT_EQ(first_line_read_unlike_the_model(content, limit), "") << name << ", failing at " << limit;
     }
 #else
     (void)limits;
@@ -30,8 +31,7 @@ void expect_read_as_the_model(const std::string& content, const std::string& nam
 
 TEST(ReadSourceLine, SplitsPhysicalLines) {
     // The model's decoded parts, line ends included, and the reader's.
-    const std::string long_line(450, '7');
-    const std::string huge_line(3 * 1024 * 1024 + 17, '8');
+    const std::string long_line(450, '7'), huge_line(3 * 1024 * 1024 + 17, '8');
     const struct { std::string name; std::string content; Lines lines; } cases[] = {
         {"empty", "", {}},
         {"lf", "a\nb\n", {"a\n", "b\n"}},
@@ -53,15 +53,14 @@ TEST(ReadSourceLine, SplitsPhysicalLines) {
     };
     for (const auto& c : cases) {
         Lines parts;
-        tsconv_test::for_each_decoded_part(c.content, [&](std::string_view part) { parts.emplace_back(part); });
+        for_each_decoded_part(c.content, [&](std::string_view part) { parts.emplace_back(part); });
         EXPECT_EQ(parts, c.lines) << c.name;
         expect_read_as_the_model(c.content, c.name, {c.content.size() / 2});
     }
 }
 
 TEST(ReadSourceLine, MatchesTheModel) {
-    const std::string plain = "45011,1215277778;63,20;65;44,31";
-    const std::string long_tail(500, 'x');
+    const std::string plain = "45011,1215277778;63,20;65;44,31", long_tail(500, 'x');
     const std::size_t block = tsconv::io_block_size;
     // Lines of every length from 1 to 600 characters, so that line ends fall
     // on and around each block end.
@@ -92,12 +91,12 @@ TEST(ReadSourceLine, MatchesTheModelOnRandomSources) {
     for (int source = 0; source < 4; ++source) {
         std::string content = source % 2 ? "\xEF\xBB\xBF" : "";
         while (content.size() < 3 * tsconv::io_block_size) {
-            std::string line = tsconv_test::random_source_line(random);
+            std::string line = random_source_line(random);
             if (random() % 50 == 0) line += std::string(random() % 600, random() % 2 ? '7' : 'x');
             if (random() % 5000 == 0) line += std::string(tsconv::io_block_size + random() % 600, ' ');
             content += line + ends[random() % 3 == 0 ? random() % 8 : 0];
         }
-        if (source > 1) content += tsconv_test::random_source_line(random);  // no line end at the end
+        if (source > 1) content += random_source_line(random);  // no line end at the end
         std::vector<std::size_t> limits;
         for (int i = 0; i < 4; ++i) limits.push_back(random() % content.size());
         expect_read_as_the_model(content, "random source " + std::to_string(source), limits);

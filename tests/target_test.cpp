@@ -20,9 +20,8 @@
 
 namespace {
 
+using namespace tsconv_test;
 using tsconv::SourceRecord;
-
-const std::string header(tsconv_test::target_header);
 
 // Every test runs without probing and with the probe span of a zone that
 // keeps its offsets: the records' lines must not tell the two apart.
@@ -30,7 +29,7 @@ class WriteTarget : public testing::TestWithParam<std::int64_t> {
 protected:
     // Writes the header and a line for each convertible record, returns the file.
     std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) const {
-        tsconv_test::ScratchStream target;
+        ScratchStream target;
         tsconv::TargetStream stream;
         tsconv::open_target_stream(stream, target.file());
         tsconv::write_target_header(stream);
@@ -38,11 +37,9 @@ protected:
         tsconv::LocalTimestamp time;
         int not_written = 0;
         for (const SourceRecord& record : records) {
-            if (tsconv::to_local_timestamp(record.serial_date, cache, time)) {
-                tsconv::write_target_record(stream, time, record);
-            } else {
-                ++not_written;
-            }
+            const bool convertible = tsconv::to_local_timestamp(record.serial_date, cache, time);
+            if (convertible) tsconv::write_target_record(stream, time, record);
+            not_written += convertible ? 0 : 1;
         }
         EXPECT_TRUE(tsconv::flush_target_stream(stream));
         if (skipped != nullptr) *skipped = not_written;
@@ -60,29 +57,26 @@ protected:
 INSTANTIATE_TEST_SUITE_P(ProbeSpans, WriteTarget, testing::Values(0, tsconv::cache_probe_span));
 
 TEST_P(WriteTarget, RecordLines) {
-    tsconv_test::set_time_zone("CET-1");
+    // A line for each convertible record; an unconvertible one leaves no trace.
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(written({{45000.5, 12.5, 20, 3.25},
-                       {45000.50008391204, -15, 0, -0.0},
-                       {45000.5, inf, -inf, 1e-7}}),
-              header +
-                  "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
-                  "15.03.2023;11:00:7.250000;-15.000000;0.000000;-0.000000\r\n"
-                  "15.03.2023;11:00:0.000000;inf;-inf;0.000000\r\n");
-}
-
-TEST_P(WriteTarget, UnconvertibleRecordLeavesNoTrace) {
-    tsconv_test::set_time_zone("UTC0");
-    int skipped = 0;
-    EXPECT_EQ(written({{1e300, 1, 2, 3}}, &skipped), header);
-    EXPECT_EQ(skipped, 1);
-    EXPECT_EQ(written({{1e300, 1, 2, 3}, {45000, 1, 2, 3}}, &skipped),
-              header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n");
-    EXPECT_EQ(skipped, 1);
+    const struct { const char* zone; std::vector<SourceRecord> records; int skipped; std::string lines; } cases[] = {
+        {"CET-1", {{45000.5, 12.5, 20, 3.25}, {45000.50008391204, -15, 0, -0.0}, {45000.5, inf, -inf, 1e-7}}, 0,
+         "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
+         "15.03.2023;11:00:7.250000;-15.000000;0.000000;-0.000000\r\n"
+         "15.03.2023;11:00:0.000000;inf;-inf;0.000000\r\n"},
+        {"UTC0", {{1e300, 1, 2, 3}}, 1, ""},
+        {"UTC0", {{1e300, 1, 2, 3}, {45000, 1, 2, 3}}, 1, "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+    };
+    for (const auto& c : cases) {
+        set_time_zone(c.zone);
+        int skipped = -1;
+        EXPECT_EQ(written(c.records, &skipped), header + c.lines) << c.records.size() << " records in " << c.zone;
+        EXPECT_EQ(skipped, c.skipped) << c.records.size() << " records in " << c.zone;
+    }
 }
 
 TEST_P(WriteTarget, LongestLinesAcrossBufferFlushes) {
-    tsconv_test::set_time_zone("UTC0");
+    set_time_zone("UTC0");
     const double max = std::numeric_limits<double>::max();
     const std::size_t records = 2000;  // several buffers full
     int skipped = 0;
@@ -96,7 +90,7 @@ TEST_P(WriteTarget, LongestLinesAcrossBufferFlushes) {
 TEST_P(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
     // Texts kept from the record before must never leak into a record that
     // differs: -0 against 0, long values, changes of minute, hour and day.
-    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
     const double inf = std::numeric_limits<double>::infinity();
     const double values[] = {0.0, -0.0, 0.0, 65.0, 65.0, 1e30, 1e30, -1e300, 1e-7, -1e-7, inf, inf, 12.5};
     std::vector<SourceRecord> records;
@@ -108,6 +102,9 @@ TEST_P(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
     expect_as_if_alone(records, "values");
 }
 
+// A record at the UTC instant, in seconds since 1970-01-01.
+SourceRecord at(double unix_seconds) { return {serial_from_unix(unix_seconds), 1, 2, 3}; }
+
 // The serial date of a local clock time in a zone one hour ahead of UTC.
 double serial(int year, int month, int day, int hour, int minute, double second = 0) {
     return static_cast<double>(tsconv::days_from_civil(year, month, day)) + 25569 +
@@ -117,7 +114,7 @@ double serial(int year, int month, int day, int hour, int minute, double second 
 TEST_P(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
     // Records alternating between two minutes that differ in one field only:
     // the text of the one minute must never be taken for the other's.
-    tsconv_test::set_time_zone("CET-1");
+    set_time_zone("CET-1");
     const struct { const char* field; double a, b; } pairs[] = {
         {"year", serial(2023, 1, 15, 10, 20), serial(2024, 1, 15, 10, 20)},   // 365 days
         {"leap year", serial(2024, 1, 15, 10, 20), serial(2025, 1, 15, 10, 20)},  // 366 days
@@ -144,33 +141,24 @@ TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
     // Records before, at and after a leap second, in order and out of order:
     // right/UTC's at the end of 2016, and two in a row in a zone file of our
     // own, whose second shows as second 61: no time a record can show.
-    const std::string doubled = tsconv_test::scratch_folder() + "/Doubled";
-    tsconv_test::ZoneFile zone;
-    zone.leap_seconds = {1681128000, 1681128001};
-    tsconv_test::write_file(doubled, tsconv_test::zone_file_bytes(zone));
-    const struct {
-        std::string zone;
-        double leap;  // seconds since 1970-01-01 as the zone counts them
-        int unshowable;
-    } cases[] = {{"right/UTC", 1483228826, 0}, {doubled, 1681128000 + 2, 2}};
+    const std::string doubled = scratch_folder() + "/Doubled";
+    write_file(doubled, zone_file_bytes({{}, {1681128000, 1681128001}}));
+    // The leap second in seconds since 1970-01-01 as the zone counts them.
+    const struct { std::string zone; double leap; int unshowable; } cases[] = {
+        {"right/UTC", 1483228826, 0}, {doubled, 1681128000 + 2, 2}};
     for (const auto& c : cases) {
-        if (c.zone[0] != '/' && !tsconv_test::has_zone_file(c.zone.c_str())) continue;
-        tsconv_test::set_time_zone(c.zone.c_str());
+        if (c.zone[0] != '/' && !has_zone_file(c.zone.c_str())) continue;
+        set_time_zone(c.zone.c_str());
         std::vector<SourceRecord> in_order, out_of_order;
         for (int i = 0; i < 16; ++i) {
-            const double t = c.leap - 4 + i * 0.5;
-            const double u = c.leap + ((i * 5) % 16 - 8) * 0.5;
-            in_order.push_back({tsconv_test::serial_from_unix(t), 1, 2, 3});
-            out_of_order.push_back({tsconv_test::serial_from_unix(u), 1, 2, 3});
+            in_order.push_back(at(c.leap - 4 + i * 0.5));
+            out_of_order.push_back(at(c.leap + ((i * 5) % 16 - 8) * 0.5));
         }
         expect_as_if_alone(in_order, c.zone + " in order");
         expect_as_if_alone(out_of_order, c.zone + " out of order");
         // A probe of the cache that lands on the leap second itself.
-        std::vector<SourceRecord> probe_on_leap;
-        for (const double t : {c.leap - 899.75, c.leap + 0.25, c.leap + 1.25, c.leap - 0.75}) {
-            probe_on_leap.push_back({tsconv_test::serial_from_unix(t), 1, 2, 3});
-        }
-        expect_as_if_alone(probe_on_leap, c.zone + " probed at the leap second");
+        expect_as_if_alone({at(c.leap - 899.75), at(c.leap + 0.25), at(c.leap + 1.25), at(c.leap - 0.75)},
+                           c.zone + " probed at the leap second");
         int skipped = 0;
         EXPECT_NE(written(in_order, &skipped).find(":60.500000;"), std::string::npos) << c.zone;
         EXPECT_EQ(skipped, c.unshowable) << c.zone;
@@ -180,11 +168,10 @@ TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
 TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     // Records decoded from lines, written with the texts taken from the
     // digits and again with every value formatted from its double.
-    tsconv_test::set_time_zone("UTC0");
+    set_time_zone("UTC0");
     const char* const values[] = {"63,20", "-0", ",5", "-,25", "5,", "999999,999999", "-123456,7", "0,000001",
                                   "7", "12345678,1", "0,1234567", "1e3", "05", "+2"};
-    std::vector<SourceRecord> records;
-    std::vector<SourceRecord> formatted;
+    std::vector<SourceRecord> records, formatted;
     SourceRecord record;
     for (std::size_t i = 0; i < 500; ++i) {
         std::string line = "45000," + std::to_string(i) + ";" + values[i % 14] + ";" + values[i / 14 % 14];
@@ -204,15 +191,11 @@ using tsconv::ConversionResult;
 // As WriteTarget, the whole run.
 class ConvertSource : public testing::TestWithParam<std::int64_t> {
 protected:
-    struct Converted {
-        ConversionResult result;
-        std::string target;
-        std::string warnings;
-    };
+    struct Converted { ConversionResult result; std::string target, warnings; };
 
     Converted convert(const std::string& source) const {
-        const tsconv_test::ScratchStream in(source);
-        tsconv_test::ScratchStream out, warnings;
+        const ScratchStream in(source);
+        ScratchStream out, warnings;
         Converted converted;
         converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file(), GetParam());
         converted.target = out.close();
@@ -227,7 +210,7 @@ TEST_P(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
     // Skipped, partial, unconvertible and long lines mixed, over several read
     // and write blocks: one record per line that supplies a value, and each
     // unconvertible line named by its physical line number.
-    tsconv_test::set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
     for (const int lines : {0, 1, 50000}) {
         std::string source = "Datum;A;B;C\r\n";
         std::string warnings;
@@ -239,7 +222,7 @@ TEST_P(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
                 case 5: source += serial + ";" + std::to_string(i) + "\r\n"; ++records; break;
                 case 7:
                     source += "1e300;1;2;3\r\n";
-                    warnings += tsconv_test::skipped_warning(i + 2);
+                    warnings += skipped_warning(i + 2);
                     break;
                 case 9: source += serial + ";1;2;3" + std::string(500, ' ') + "\r\n"; ++records; break;
                 default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
@@ -256,7 +239,7 @@ TEST_P(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
 TEST_P(ConvertSource, AnyStreamWillDo) {
     // Streams in memory, as callers other than the program may hand over:
     // the converter must not change how they are buffered.
-    tsconv_test::set_time_zone("UTC0");
+    set_time_zone("UTC0");
     std::string source = "45000;1;2;3\n45001;4\n";
     std::FILE* in = fmemopen(source.data(), source.size(), "rb");
     char* target = nullptr;
@@ -277,12 +260,12 @@ TEST_P(ConvertSource, AnyStreamWillDo) {
 TEST_P(ConvertSource, Failures) {
     std::string source;
     for (int i = 0; i < 100000; ++i) source += "45000;1;2;3\n";
-    tsconv_test::ScratchStream warnings, out;
+    ScratchStream warnings, out;
 
     // A full device: the run stops at the first failed block; the header
     // alone fails at the last flush.
     for (const std::string& content : {source, std::string()}) {
-        const tsconv_test::ScratchStream in(content);
+        const ScratchStream in(content);
         std::FILE* full = std::fopen("/dev/full", "wb");
         EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), GetParam()), ConversionResult::target_write_failed);
         EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));

@@ -124,18 +124,16 @@ const int process_id = _getpid();
 const int process_id = static_cast<int>(getpid());
 #endif
 
-fs::path run_folder() {
-    return fs::temp_directory_path() / ("tsconv-" + std::to_string(process_id));
-}
+fs::path run_folder() { return fs::temp_directory_path() / ("tsconv-" + std::to_string(process_id)); }
 
 void remove_run_folder() {
     std::error_code ignored;
     fs::remove_all(run_folder(), ignored);
 }
 
-// The running test's scratch paths start with this; a new test clears away
-// those of the one before.
-fs::path test_folder_path() {
+// The running test's folder of that name, made where missing. A new test
+// clears away those of the one before.
+fs::path test_folder(const std::string& name_end) {
     static std::string last_test;
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(test->test_suite_name()) + "." + test->name();
@@ -145,23 +143,16 @@ fs::path test_folder_path() {
         remove_run_folder();
         last_test = name;
     }
-    return run_folder() / name;
-}
-
-std::string new_stream_path() {
-    static unsigned streams = 0;
-    const fs::path folder = test_folder_path().string() + "-streams";
+    const fs::path folder = run_folder() / (name + name_end);
     fs::create_directories(folder);
-    return (folder / std::to_string(++streams)).string();
+    return folder;
 }
 
 }  // namespace
 
 std::string scratch_folder(const std::string& name) {
-    const fs::path folder = test_folder_path().string() + name;
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder.string();
+    fs::remove_all(test_folder(name));
+    return test_folder(name).string();
 }
 
 Scene scene(const char* zone, const std::string& content) {
@@ -169,6 +160,14 @@ Scene scene(const char* zone, const std::string& content) {
     const std::string folder = scratch_folder();
     write_file(folder + "/source.csv", content);
     return {folder, folder + "/source.csv", folder + "/target.csv"};
+}
+
+std::string shown_time(int day, int month, int year, int hour, int minute, int second, long millionths) {
+    char text[48];
+    const int length =
+        std::snprintf(text, sizeof text, "%02d.%02d.%04d;%02d:%02d:%d.", day, month, year, hour, minute, second);
+    if (millionths >= 0) std::snprintf(text + length, sizeof text - length, "%06ld", millionths);
+    return text;
 }
 
 double serial_from_unix(double unix_seconds) { return (unix_seconds + 7200.0) / 86400.0 + 25569.0; }
@@ -179,13 +178,11 @@ std::string serial_date(long long unix_second) {
     return text;
 }
 
-ScratchStream::ScratchStream() : path_(new_stream_path()), file_(std::fopen(path_.c_str(), "wb")) {
-    if (file_ == nullptr) ADD_FAILURE() << "cannot create " << path_;
-}
-
-ScratchStream::ScratchStream(const std::string& text) : path_(new_stream_path()) {
+ScratchStream::ScratchStream(const std::string& text, const char* mode) {
+    static unsigned streams = 0;
+    path_ = (test_folder("-streams") / std::to_string(++streams)).string();
     write_file(path_, text);
-    file_ = std::fopen(path_.c_str(), "rb");
+    file_ = std::fopen(path_.c_str(), mode);
     if (file_ == nullptr) ADD_FAILURE() << "cannot open " << path_;
 }
 
@@ -201,10 +198,8 @@ std::string ScratchStream::close() {
 }
 
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments) {
-    const fs::path folder = test_folder_path().string() + "-run";
-    fs::create_directories(folder);
-    const std::string out_path = (folder / "stdout").string();
-    const std::string err_path = (folder / "stderr").string();
+    const fs::path folder = test_folder("-run");
+    const std::string out_path = (folder / "stdout").string(), err_path = (folder / "stderr").string();
     CommandResult result;
 #ifdef _WIN32
     std::string command = "\"" + program + "\"";

@@ -21,11 +21,9 @@ bool has_zone_file(const char* zone);
 // daylight and to standard time, leap records one second each, and the
 // closing rule. The 32-bit block holds no data.
 struct ZoneFile {
-    std::vector<long long> transitions;
-    std::vector<long long> leap_seconds;
+    std::vector<long long> transitions, leap_seconds;
     std::string rule = "AAA0";
-    int standard_offset = 0;  // seconds east of UTC
-    int daylight_offset = 3600;
+    int standard_offset = 0, daylight_offset = 3600;  // seconds east of UTC
 };
 std::string zone_file_bytes(const ZoneFile& zone);
 
@@ -40,10 +38,12 @@ std::string scratch_folder(const std::string& name = "");
 
 // The scratch folder holding source.csv of the given content and the path of
 // target.csv there, the zone set for the runs.
-struct Scene {
-    std::string folder, source, target;
-};
+struct Scene { std::string folder, source, target; };
 Scene scene(const char* zone, const std::string& content);
+
+// "DD.MM.YYYY;HH:MM:S.SSSSSS" as the target shows a local time, or up to the
+// point without the millionths.
+std::string shown_time(int day, int month, int year, int hour, int minute, int second, long millionths = -1);
 
 // The source's time stamp of a UTC instant (days since 30.12.1899 on a clock
 // two hours ahead of UTC), as a number and in full as text.
@@ -55,8 +55,8 @@ std::string serial_date(long long unix_second);
 // converter reads and writes it as it does the user's files.
 class ScratchStream {
 public:
-    ScratchStream();
-    explicit ScratchStream(const std::string& text);
+    ScratchStream() : ScratchStream("", "wb") {}
+    explicit ScratchStream(const std::string& text) : ScratchStream(text, "rb") {}
     ScratchStream(const ScratchStream&) = delete;
     ScratchStream& operator=(const ScratchStream&) = delete;
     ~ScratchStream();
@@ -66,6 +66,7 @@ public:
     std::string close();
 
 private:
+    ScratchStream(const std::string& text, const char* mode);
     std::string path_;
     std::FILE* file_ = nullptr;
 };
@@ -73,12 +74,7 @@ private:
 // Source lines decoded in turn onto one record: how many values each line
 // supplies, the record after it, and the target line the record gives in the
 // zone CET-1 (empty where the line supplies nothing).
-struct DecodedLine {
-    std::string line;
-    int count;
-    double serial_date, PV, wSP, wOP;
-    std::string target_line;
-};
+struct DecodedLine { std::string line; int count; double serial_date, PV, wSP, wOP; std::string target_line; };
 extern const std::vector<DecodedLine> decoding_table;
 
 // The exit status of a failed run as its caller sees it: -1 on Windows, where
@@ -89,10 +85,8 @@ constexpr int failure_status = -1;
 constexpr int failure_status = 255;
 #endif
 
-struct CommandResult {
-    int status = 0;  // the exit status, or 128 + the signal that ended it
-    std::string out, err;
-};
+// The exit status (or 128 + the signal that ended the run) and what it printed.
+struct CommandResult { int status = 0; std::string out, err; };
 
 // Runs program with arguments, standard output and error caught in files. The
 // time zone set with set_time_zone is passed on. On Windows (through cmd.exe)

@@ -9,49 +9,34 @@
 
 namespace {
 
-using tsconv_test::ZoneFile;
-using tsconv_test::zone_file_bytes;
+using namespace tsconv_test;
 
 TEST(ZoneRules, TzStrings) {
     const struct { const char* tz; bool keeps; } cases[] = {
-        {"UTC0", true},
-        {"<+0330>-3:30", true},
-        {"CET-1CEST,M3.5.0,M10.5.0/3", true},
+        {"UTC0", true}, {"<+0330>-3:30", true}, {"CET-1CEST,M3.5.0,M10.5.0/3", true},
         {"AEST-10AEDT,M10.1.0,M4.1.0/3", true},  // daylight time across the year's end
-        {"<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", true},
-        {"IST-1GMT0,M10.5.0,M3.5.0/1", true},
+        {"<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", true}, {"IST-1GMT0,M10.5.0,M3.5.0/1", true},
         {"<+1245>-12:45<+1345>,M9.5.0/2:45,M4.1.0/3:45", true},
         // No rule string: glibc finds no zone and keeps UTC.
-        {"Europe/Nowhere", true},
-        {"/etc/localtime", true},
+        {"Europe/Nowhere", true}, {"/etc/localtime", true},
         // Changes minutes, days or a year's end apart.
-        {"AAA0BBB,M4.1.0/12,M4.1.0/13:10", false},
-        {"XXX3YYY,M3.5.0,M4.1.0", false},
-        {"AAA0BBB,M12.5.0/23:55,M1.1.0/0:05", false},
-        {"AAA0BBB,M1.1.0/-167,M7.1.0", false},
+        {"AAA0BBB,M4.1.0/12,M4.1.0/13:10", false}, {"XXX3YYY,M3.5.0,M4.1.0", false},
+        {"AAA0BBB,M12.5.0/23:55,M1.1.0/0:05", false}, {"AAA0BBB,M1.1.0/-167,M7.1.0", false},
         {"AAA0BBB,M4.1.0/-167,M4.1.0/167", false},
         // Days of the year, which no zone in use has: not read.
-        {"XXX3YYY,J60/2,J300/2", false},
-        {"XXX3YYY,60/2,300/2", false},
-        // Daylight time without rules of its own: the C library takes them
-        // from posixrules.
-        {"CET-1CEST", false},
-        {"AAA5BBB4", false},
+        {"XXX3YYY,J60/2,J300/2", false}, {"XXX3YYY,60/2,300/2", false},
+        // Daylight time without rules of its own: the C library takes them from posixrules.
+        {"CET-1CEST", false}, {"AAA5BBB4", false},
         // Not read whole.
-        {"CET-1CEST,M3.5.0", false},
-        {"CET-1CEST,M13.5.0,M10.5.0", false},
-        {"CET-1CEST,M3.5.0,M10.5.0/3x", false},
-        {"AAA0BBB,J100/168,J200", false},
-        {"<+03", false},
-        {"CET-1CEST,M3.5.0,M10.5.0/1234", false},
+        {"CET-1CEST,M3.5.0", false}, {"CET-1CEST,M13.5.0,M10.5.0", false}, {"CET-1CEST,M3.5.0,M10.5.0/3x", false},
+        {"AAA0BBB,J100/168,J200", false}, {"<+03", false}, {"CET-1CEST,M3.5.0,M10.5.0/1234", false},
     };
     for (const auto& c : cases) EXPECT_EQ(tsconv::tz_string_keeps_offsets(c.tz), c.keeps) << c.tz;
 }
 
 TEST(ZoneRules, ZoneFiles) {
     // Berlin's changes of 2023 (01:00 UTC), with its closing rule.
-    const long long spring = 1679792400;
-    const long long autumn = 1698541200;
+    const long long spring = 1679792400, autumn = 1698541200;
     const std::string berlin_rule = "CET-1CEST,M3.5.0,M10.5.0/3";
     const ZoneFile berlin{{spring, autumn}, {}, berlin_rule, 3600, 7200};
     const std::string good = zone_file_bytes(berlin);
@@ -91,7 +76,7 @@ TEST(ZoneRules, ZoneFiles) {
 // The first change of a rule string in a year, as the C library applies it:
 // found by bisection on its breakdown, not by the check's calendar.
 long long first_change(const char* rule, int year) {
-    tsconv_test::set_time_zone(rule);
+    set_time_zone(rule);
     const auto daylight = [](long long t) {
         const time_t at = static_cast<time_t>(t);
         std::tm tm;
@@ -114,13 +99,9 @@ TEST(ZoneRules, ClosingRuleJustAfterTheLastTransition) {
     // minutes after the transition it is refused, twenty minutes after it not.
     // (glibc applies no rule's change before 1970.)
     const struct { const char* rule; int year; } cases[] = {
-        {"AAA0BBB,M3.5.0,M10.5.0", 2021},  // four Sundays in March
-        {"AAA0BBB,M3.5.0,M10.5.0", 2026},  // five
-        {"AAA0BBB,M2.5.2,M10.5.0", 2000},  // 29 February
-        {"AAA0BBB,M2.5.1,M10.5.0", 2100},  // no 29 February
-        {"AAA0BBB,M2.5.4,M10.5.0", 2099},
-        {"AAA0BBB,M1.3.0,M10.5.0", 2100},
-        {"AAA0BBB,M1.3.6,M10.5.0", 2038},
+        {"AAA0BBB,M3.5.0,M10.5.0", 2021}, {"AAA0BBB,M3.5.0,M10.5.0", 2026},  // four and five Sundays in March
+        {"AAA0BBB,M2.5.2,M10.5.0", 2000}, {"AAA0BBB,M2.5.1,M10.5.0", 2100},  // with and without 29 February
+        {"AAA0BBB,M2.5.4,M10.5.0", 2099}, {"AAA0BBB,M1.3.0,M10.5.0", 2100}, {"AAA0BBB,M1.3.6,M10.5.0", 2038},
     };
     for (const auto& c : cases) {
         const long long change = first_change(c.rule, c.year);
@@ -137,10 +118,10 @@ TEST(ZoneRules, RealZoneFiles) {
     // Their bytes, and the zone as the platform reads it from TZ.
     for (const char* zone : {"Europe/Berlin", "right/Europe/Berlin", "America/New_York", "Australia/Sydney",
                              "Australia/Lord_Howe", "Etc/UTC", "UTC"}) {
-        if (!tsconv_test::has_zone_file(zone)) continue;
-        const std::string bytes = tsconv_test::read_file(std::string("/usr/share/zoneinfo/") + zone);
+        if (!has_zone_file(zone)) continue;
+        const std::string bytes = read_file(std::string("/usr/share/zoneinfo/") + zone);
         EXPECT_TRUE(tsconv::zone_file_keeps_offsets(bytes)) << zone;
-        tsconv_test::set_time_zone(zone);
+        set_time_zone(zone);
         EXPECT_TRUE(tsconv::zone_keeps_offsets(tsconv::platform::init_local_time())) << zone;
     }
 }
@@ -179,22 +160,16 @@ TEST(ZoneRules, WindowsSystemZones) {
 
 #ifndef _WIN32
 TEST(ZoneRules, ZoneInUse) {
-    const std::string folder = tsconv_test::scratch_folder();
-    tsconv_test::write_file(folder + "/posixrules", zone_file_bytes({{1900000000, 1900000300}, {}, "AAA5BBB4,M3.2.0,M11.1.0"}));
-    tsconv_test::write_file(folder + "/Unsorted", zone_file_bytes({{1900000000, 1800000000}, {}, "AAA0"}));
-    tsconv_test::write_file(folder + "/Good", zone_file_bytes({{1800000000, 1810000000}, {}, "AAA0"}));
+    const std::string folder = scratch_folder();
+    write_file(folder + "/posixrules", zone_file_bytes({{1900000000, 1900000300}, {}, "AAA5BBB4,M3.2.0,M11.1.0"}));
+    write_file(folder + "/Unsorted", zone_file_bytes({{1900000000, 1800000000}, {}, "AAA0"}));
+    write_file(folder + "/Good", zone_file_bytes({{1800000000, 1810000000}, {}, "AAA0"}));
     setenv("TZDIR", folder.c_str(), 1);
     const struct { std::string tz; bool keeps; } cases[] = {
-        {"Good", true},
-        {":Good", true},
-        {folder + "/Good", true},
-        {"UTC0", true},
-        {"CET-1CEST,M3.5.0,M10.5.0/3", true},
+        {"Good", true}, {":Good", true}, {folder + "/Good", true}, {"UTC0", true}, {"CET-1CEST,M3.5.0,M10.5.0/3", true},
         {"Nowhere", true},  // UTC
         {"AAA5BBB4", false},  // posixrules
-        {"Unsorted", false},
-        {"AAA0BBB,J100/12,J100/13:10", false},
-        {folder, false},
+        {"Unsorted", false}, {"AAA0BBB,J100/12,J100/13:10", false}, {folder, false},
     };
     for (const auto& c : cases) {
         setenv("TZ", c.tz.c_str(), 1);
