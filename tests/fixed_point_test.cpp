@@ -154,8 +154,8 @@ TEST(RoundFixed6, FastPathArgumentHolds) {
 }
 
 TEST(RoundFixed6Exact, EdgesOfItsRanges) {
-    // Each side of 2^64, and of every shift where the exact path changes its
-    // way: 63, 64 and 65 (the remainder's word), 73 and 74 (rounds to zero).
+    // Each side of 2^64, where the whole part stops fitting 64 bits, and the
+    // smallest and largest fractions of each binary exponent down to 2^-75.
     std::vector<double> values = {0x1p64, std::nextafter(0x1p64, 0.0), 0x1p63, 0x1p52 * 0x1p11};
     for (const int shift : {1, 52, 63, 64, 65, 73, 74, 75}) {
         const double lowest = std::ldexp(1.0, 52 - shift);  // a mantissa of 2^52
