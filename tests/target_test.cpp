@@ -126,6 +126,7 @@ TEST_P(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
         {"day", serial(2023, 1, 15, 10, 20), serial(2023, 1, 16, 10, 20)},
         {"hour", serial(2023, 1, 15, 10, 20), serial(2023, 1, 15, 11, 20)},
         {"minute", serial(2023, 1, 15, 10, 20), serial(2023, 1, 15, 10, 21)},
+        {"2^32 minutes, as a 32-bit key", serial(1000, 1, 1, 0, 0), serial(1000, 1, 1, 0, 0) + 4294967296.0 / 1440},
     };
     for (const auto& pair : pairs) {
         std::vector<SourceRecord> records;
