@@ -129,13 +129,17 @@ ZoneData init_local_time() {
         zone.kind = ZoneData::Kind::fixed_rules;
         return zone;
     }
+    if (read_yearly_rules(yearly_rules)) {
+        zone.kind = ZoneData::Kind::windows_rules;
+        for (const TIME_ZONE_INFORMATION& year : yearly_rules.years) zone.years.push_back(system_zone(year));
+        return zone;
+    }
     // Without rules per year, the runtime applies the system zone's rules of today to every year.
     TIME_ZONE_INFORMATION today;
-    zone.runtime_calendar = !read_yearly_rules(yearly_rules);
-    if (zone.runtime_calendar && GetTimeZoneInformation(&today) == TIME_ZONE_ID_INVALID) return zone;
+    if (GetTimeZoneInformation(&today) == TIME_ZONE_ID_INVALID) return zone;
     zone.kind = ZoneData::Kind::windows_rules;
-    if (zone.runtime_calendar) zone.years.push_back(system_zone(today));
-    for (const TIME_ZONE_INFORMATION& year : yearly_rules.years) zone.years.push_back(system_zone(year));
+    zone.years.push_back(system_zone(today));
+    zone.runtime_calendar = true;
     return zone;
 }
 
