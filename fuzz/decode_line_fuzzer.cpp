@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tsconv::SourceRecord record = before;
     std::unique_ptr<char[]> copy(new char[size]);
     if (size != 0) std::memcpy(copy.get(), data, size);
-    const int count = tsconv::decode_source_line(copy.get(), size, record);
+    const int count = tsconv_test::decode_padded_copy(std::string_view(copy.get(), size), record);
 
     // Also the fields not supplied: they keep what they held.
     double expected[4] = {before.serial_date, before.PV, before.wSP, before.wOP};

@@ -212,14 +212,4 @@ int decode_source_line(const char* line, SourceRecord& record) {
     return 4;
 }
 
-int decode_source_line(const char* text, std::size_t length, SourceRecord& record) {
-    length = std::min(length, max_decoded_length);
-    char line[max_decoded_length + 1 + line_read_ahead];
-    std::memcpy(line, text, length);
-    if (length != 0 && line[length - 1] == '\n') --length;
-    std::replace(line, line + length, '\n', ' ');  // white space to a number, as spaces are
-    std::memset(line + length, '\n', 1 + line_read_ahead);
-    return decode_source_line(line, record);
-}
-
 }  // namespace tsconv

@@ -34,9 +34,6 @@ struct SourceRecord {
 // and line_read_ahead readable characters follow that.
 int decode_source_line(const char* line, SourceRecord& record);
 
-// The same for any text, from a padded copy of its decoded part; line ends in it are white space.
-int decode_source_line(const char* text, std::size_t length, SourceRecord& record);
-
 // Eight characters as one word, the first in the lowest byte, each less "0": digits become
 // 0 to 9 (doc/DESIGN.md, "Digit words").
 std::uint64_t digit_values(const char* eight_characters);

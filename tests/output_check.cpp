@@ -147,6 +147,14 @@ bool texts_match_values(const tsconv::SourceRecord& record) {
            matches(record.wOP, record.wOP_text);
 }
 
+int decode_padded_copy(std::string_view text, tsconv::SourceRecord& record) {
+    std::string line(text.substr(0, tsconv::max_decoded_length));
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    std::replace(line.begin(), line.end(), '\n', ' ');  // white space to a number, as spaces are
+    line.append(1 + tsconv::line_read_ahead, '\n');
+    return tsconv::decode_source_line(line.data(), record);
+}
+
 std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
                                      double expected[4]) {
     const int expected_count = reference_decode(line, expected);

@@ -60,6 +60,9 @@ std::string formatted(double value);
 // True when each of the record's value texts, where there is one, is its value formatted.
 bool texts_match_values(const tsconv::SourceRecord& record);
 
+// Decodes any text as a line, from a padded copy of its decoded part; line ends in it are white space.
+int decode_padded_copy(std::string_view text, tsconv::SourceRecord& record);
+
 // Empty when the record after decoding a line holds what the model decoder
 // gives (the values kept in `expected` from line to line, and their count)
 // with texts that match; else what differs.

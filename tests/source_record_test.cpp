@@ -17,10 +17,6 @@ namespace {
 using namespace tsconv_test;
 using tsconv::SourceRecord;
 
-int decode(const std::string& line, SourceRecord& record) {
-    return tsconv::decode_source_line(line.data(), line.size(), record);
-}
-
 std::string shown(const tsconv::ValueText& value) { return std::string(value.text, value.length); }
 
 // The three value texts, ";" between them.
@@ -38,7 +34,8 @@ void expect_decoded_as_the_model(int lines, bool in_place, Make make) {
     for (int i = 0; i < lines; ++i) {
         const std::string text = make(i);
         const std::string line = in_place ? text.substr(0, text.find('\n')) : text;
-        const int count = in_place ? tsconv::decode_source_line(text.data(), record) : decode(text, record);
+        const int count =
+            in_place ? tsconv::decode_source_line(text.data(), record) : decode_padded_copy(text, record);
         ASSERT_EQ(decoded_unlike_the_model(count, record, line, expected), "") << line;
     }
 }
@@ -95,7 +92,7 @@ TEST(DigitWords, EightDigitsValueIsTheNumberTheDigitsMake) {
 TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
     SourceRecord record;
     for (const DecodedLine& row : decoding_table) {
-        EXPECT_EQ(decode(row.line, record), row.count) << row.line;
+        EXPECT_EQ(decode_padded_copy(row.line, record), row.count) << row.line;
         EXPECT_EQ((std::vector<double>{record.serial_date, record.PV, record.wSP, record.wOP}),
                   (std::vector<double>{row.serial_date, row.PV, row.wSP, row.wOP})) << row.line;
     }
@@ -148,7 +145,7 @@ TEST(DecodeSourceLine, NumberGrammar) {
     for (const auto& c : cases) {
         SourceRecord record;
         record.serial_date = 42;
-        EXPECT_EQ(decode(c.line, record), c.count) << c.line;
+        EXPECT_EQ(decode_padded_copy(c.line, record), c.count) << c.line;
         EXPECT_EQ(record.serial_date, c.first) << c.line;
         EXPECT_EQ(std::signbit(record.serial_date), std::signbit(c.first)) << c.line;
     }
@@ -164,20 +161,19 @@ TEST(DecodeSourceLine, EveryCharacterEndsARunOfDigitsAsTheModelSays) {
     });
 }
 
-TEST(DecodeSourceLine, NeverReadsBeyondTheGivenLength) {
-    // The characters after the given length would change every result.
-    std::string text = "12;34;56;789999";
-    SourceRecord record;
-    EXPECT_EQ(tsconv::decode_source_line(text.data(), 1, record), 1);
-    EXPECT_EQ(record.serial_date, 1);
-    EXPECT_EQ(tsconv::decode_source_line(text.data(), 3, record), 1);
-    EXPECT_EQ(tsconv::decode_source_line(text.data(), 4, record), 2);
-    EXPECT_EQ(record.PV, 3);
-    EXPECT_EQ(tsconv::decode_source_line(text.data(), 11, record), 4);
-    EXPECT_EQ(record.wOP, 78);
-    text = "5e7";
-    EXPECT_EQ(tsconv::decode_source_line(text.data(), 2, record), 1);
-    EXPECT_EQ(record.serial_date, 5);
+TEST(DecodeSourceLine, NeverReadsBeyondTheLineEnd) {
+    // The characters after the line end would change every result.
+    const struct { std::string text; std::size_t end; int count; double last; } rows[] = {
+        {"12;34;56;789999", 1, 1, 1}, {"12;34;56;789999", 3, 1, 12}, {"12;34;56;789999", 4, 2, 3},
+        {"12;34;56;789999", 11, 4, 78}, {"5e7", 2, 1, 5}};
+    for (const auto& row : rows) {
+        std::string text = row.text + std::string(tsconv::line_read_ahead, '9');
+        text[row.end] = '\n';
+        SourceRecord record;
+        EXPECT_EQ(tsconv::decode_source_line(text.data(), record), row.count) << text;
+        const double values[] = {record.serial_date, record.PV, record.wSP, record.wOP};
+        EXPECT_EQ(values[row.count - 1], row.last) << text;
+    }
 }
 
 TEST(DecodeSourceLine, MatchesTheModelOnRandomLines) {
@@ -223,7 +219,7 @@ TEST(DecodeSourceLine, ShortDecimalsShowAsTheirOwnDigits) {
         std::string decimals = std::to_string(1000000 + random() % 1000000).substr(1, i % 4 ? 6 : random() % 7);
         const std::string sign = random() % 2 ? "-" : "";
         const std::string line = "1;" + sign + integer + "," + decimals;
-        decode(line, record);
+        decode_padded_copy(line, record);
         ASSERT_EQ(shown(record.PV_text), sign + integer + "." + decimals + std::string(6 - decimals.size(), '0'));
         ASSERT_TRUE(texts_match_values(record)) << line;
     }
@@ -244,7 +240,7 @@ TEST(DecodeSourceLine, ValueTextsTakenFromTheDigits) {
         SourceRecord record;  // holding values no line gives
         record.PV = record.wSP = record.wOP = std::numeric_limits<double>::quiet_NaN();
         const std::string line = "1;" + c.value + ";" + c.value + ";" + c.value + "\r\n";
-        ASSERT_EQ(decode(line, record), 4) << line;
+        ASSERT_EQ(decode_padded_copy(line, record), 4) << line;
         EXPECT_EQ(texts(record), c.text + ";" + c.text + ";" + c.text) << c.value;
         EXPECT_TRUE(texts_match_values(record)) << line;
     }
@@ -265,7 +261,7 @@ TEST(DecodeSourceLine, ValueTextsGoWithTheirValues) {
     };
     SourceRecord record;
     for (const auto& row : rows) {
-        decode(row.line, record);
+        decode_padded_copy(row.line, record);
         EXPECT_EQ(texts(record), row.texts) << row.line;
         EXPECT_TRUE(texts_match_values(record)) << row.line;
     }

@@ -178,7 +178,7 @@ TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
         std::string line = "45000," + std::to_string(i) + ";" + values[i % 14] + ";" + values[i / 14 % 14];
         if (i % 3 != 0) line += std::string(";") + values[i * 5 % 14];  // or carried forward
         line += "\r\n";
-        tsconv::decode_source_line(line.data(), line.size(), record);
+        decode_padded_copy(line, record);
         records.push_back(record);
         formatted.push_back(record);
         formatted.back().PV_text.length = formatted.back().wSP_text.length = formatted.back().wOP_text.length = 0;
