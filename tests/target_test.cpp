@@ -278,6 +278,12 @@ TEST_P(ConvertSource, Failures) {
     std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
     EXPECT_EQ(tsconv::convert_source(unreadable, out.file(), warnings.file(), GetParam()), ConversionResult::source_read_failed);
     std::fclose(unreadable);
+    // The same with a target that fails too: the failed read is the one reported.
+    unreadable = std::fopen("/proc/self/mem", "rb");
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    EXPECT_EQ(tsconv::convert_source(unreadable, full, warnings.file(), GetParam()), ConversionResult::source_read_failed);
+    std::fclose(unreadable);
+    std::fclose(full);
 }
 #endif
 
