@@ -30,6 +30,8 @@ TEST(ZoneRules, TzStrings) {
         // Not read whole.
         {"CET-1CEST,M3.5.0", false}, {"CET-1CEST,M13.5.0,M10.5.0", false}, {"CET-1CEST,M3.5.0,M10.5.0/3x", false},
         {"AAA0BBB,J100/168,J200", false}, {"<+03", false}, {"CET-1CEST,M3.5.0,M10.5.0/1234", false},
+        {"CET-1CEST,M3.6.0,M10.5.0", false}, {"CET-1CEST,M3.0.0,M10.5.0", false}, {"CET-1CEST,M3.5.7,M10.5.0", false},
+        {"CET-1CEST,M0.1.0,M10.5.0", false},
     };
     for (const auto& c : cases) EXPECT_EQ(tsconv::tz_string_keeps_offsets(c.tz), c.keeps) << c.tz;
 }
