@@ -104,6 +104,7 @@ TEST(ZoneRules, ClosingRuleJustAfterTheLastTransition) {
         {"AAA0BBB,M3.5.0,M10.5.0", 2021}, {"AAA0BBB,M3.5.0,M10.5.0", 2026},  // four and five Sundays in March
         {"AAA0BBB,M2.5.2,M10.5.0", 2000}, {"AAA0BBB,M2.5.1,M10.5.0", 2100},  // with and without 29 February
         {"AAA0BBB,M2.5.4,M10.5.0", 2099}, {"AAA0BBB,M1.3.0,M10.5.0", 2100}, {"AAA0BBB,M1.3.6,M10.5.0", 2038},
+        {"AAA0BBB,M1.5.4,M10.5.0", 2024}, {"AAA0BBB,M4.5.5,M10.5.0", 2026},  // the fifth would be on the 1st
     };
     for (const auto& c : cases) {
         const long long change = first_change(c.rule, c.year);
