@@ -166,13 +166,17 @@ TEST(ZoneRules, ZoneInUse) {
     const std::string folder = scratch_folder();
     write_file(folder + "/posixrules", zone_file_bytes({{1900000000, 1900000300}, {}, "AAA5BBB4,M3.2.0,M11.1.0"}));
     write_file(folder + "/Unsorted", zone_file_bytes({{1900000000, 1800000000}, {}, "AAA0"}));
-    write_file(folder + "/Good", zone_file_bytes({{1800000000, 1810000000}, {}, "AAA0"}));
+    // Named as a rule string with changes an hour apart: what the C library reads should it refuse the file.
+    for (const char* name : {"/Good", "/AAA0BBB,M4.1.0,M4.1.0"}) {
+        write_file(folder + name, zone_file_bytes({{1800000000, 1810000000}, {}, "AAA0"}));
+    }
     setenv("TZDIR", folder.c_str(), 1);
     const struct { std::string tz; bool keeps; } cases[] = {
         {"Good", true}, {":Good", true}, {folder + "/Good", true}, {"UTC0", true}, {"CET-1CEST,M3.5.0,M10.5.0/3", true},
         {"Nowhere", true},  // UTC
         {"AAA5BBB4", false},  // posixrules
-        {"Unsorted", false}, {"AAA0BBB,J100/12,J100/13:10", false}, {folder, false},
+        {"Unsorted", false}, {":Unsorted", false}, {"AAA0BBB,J100/12,J100/13:10", false}, {folder, false},
+        {"AAA0BBB,M4.1.0,M4.1.0", false},  // a good file, but its name as a rule string would not be
     };
     for (const auto& c : cases) {
         setenv("TZ", c.tz.c_str(), 1);
