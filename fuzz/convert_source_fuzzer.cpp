@@ -26,13 +26,13 @@ using tsconv_test::starts_with;
 
 struct Outcome { ConversionResult result = ConversionResult::completed; std::string target, warnings; };
 
-// The probe span the zone allows (set once), or 0: every second its own breakdown.
-std::int64_t zone_probe_span = 0;
+// The zone, set up once; its probe span, or 0: every second its own breakdown.
+tsconv::LocalZone zone;
 
 // Converts the source, with reading failing at `limit` and the target's
 // device full at `room` where they are given.
 Outcome convert(std::string_view source, std::size_t limit = std::string_view::npos,
-                std::size_t room = std::string_view::npos, std::int64_t probe_span = zone_probe_span) {
+                std::size_t room = std::string_view::npos, std::int64_t probe_span = zone.probe_span) {
     tsconv_test::MemoryFile input{source, limit}, target, warnings;
     target.room = room;
     std::FILE* const files[] = {tsconv_test::open_memory_file(input, "rb"), tsconv_test::open_memory_file(target, "wb"),
@@ -41,7 +41,9 @@ Outcome convert(std::string_view source, std::size_t limit = std::string_view::n
         if (file == nullptr) fail("fopencookie failed");
     }
     Outcome outcome;
-    outcome.result = tsconv::convert_source(files[0], files[1], files[2], probe_span);
+    tsconv::LocalZone probed = zone;
+    probed.probe_span = probe_span;
+    outcome.result = tsconv::convert_source(files[0], files[1], files[2], probed);
     for (std::FILE* file : files) std::fclose(file);
     outcome.target = target.written;
     outcome.warnings = warnings.written;
@@ -98,8 +100,8 @@ void check_reader(std::string_view source) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // A zone with daylight-saving time that needs no time-zone database.
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    zone_probe_span = tsconv::init_local_time();
-    if (zone_probe_span == 0) fail("the zone does not keep its offsets");
+    zone = tsconv::load_local_zone();
+    if (zone.probe_span == 0) fail("the zone does not keep its offsets");
     return 0;
 }
 

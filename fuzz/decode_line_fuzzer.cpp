@@ -13,7 +13,8 @@
 #include <utility>
 
 #include "output_check.h"
-#include "source_record.h"
+#include "io_block.h"
+#include "line_decoder.h"
 
 namespace {
 

@@ -6,9 +6,12 @@
 #include "calendar.h"
 #include "fixed_point.h"
 #include "platform.h"
-#include "zone_rules.h"
+#include "zone_check.h"
 
 namespace tsconv {
+
+static_assert(cache_probe_span + seconds_per_minute <= zone_check_span,
+              "a minute to spare: at a leap second the shown offset changes a second after the record's time");
 
 namespace {
 
@@ -36,9 +39,10 @@ bool is_showable(const std::tm& tm) {
            tm.tm_min <= 59 && tm.tm_sec >= 0 && tm.tm_sec <= 60;
 }
 
-bool platform_breakdown(std::int64_t t, LocalTimestamp& local, std::int64_t& offset) {
+// The platform's breakdown of t, where the target can show it, and its UTC offset.
+bool showable_breakdown(const platform::ZoneData& zone, std::int64_t t, LocalTimestamp& local, std::int64_t& offset) {
     std::tm tm;
-    if (!platform::local_breakdown(t, tm) || !is_showable(tm)) return false;
+    if (!platform::local_breakdown(zone, t, tm) || !is_showable(tm)) return false;
     local.minute = days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * minutes_per_day +
                    tm.tm_hour * 60 + tm.tm_min;
     local.second = tm.tm_sec;
@@ -53,8 +57,8 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     const std::int64_t probe = later ? cache.last + cache.probe_span : cache.first - cache.probe_span;
     LocalTimestamp local;
     std::int64_t offset;
-    if (cache.first > cache.last || (later ? probe < t : probe > t) || !platform_breakdown(probe, local, offset) ||
-        local.second == 60 || offset != cache.offset) {
+    if (cache.first > cache.last || (later ? probe < t : probe > t) ||
+        !showable_breakdown(cache.zone->data, probe, local, offset) || local.second == 60 || offset != cache.offset) {
         return false;
     }
     (later ? cache.last : cache.first) = probe;
@@ -69,7 +73,7 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
         return true;
     }
     std::int64_t offset;
-    if (!platform_breakdown(t, local, offset)) return false;
+    if (!showable_breakdown(cache.zone->data, t, local, offset)) return false;
     cache.first = t;
     cache.last = local.second == 60 ? t - 1 : t;  // a leap second has no offset arithmetic could repeat
     cache.offset = offset;
@@ -85,8 +89,10 @@ bool local_time(std::int64_t t, LocalTimeCache& cache, LocalTimestamp& local) {
 
 }  // namespace
 
-std::int64_t init_local_time() {
-    return zone_keeps_offsets(platform::init_local_time()) ? cache_probe_span : 0;
+LocalZone load_local_zone() {
+    LocalZone zone{platform::load_time_zone()};
+    zone.probe_span = zone_keeps_offsets(zone.data) ? cache_probe_span : 0;
+    return zone;
 }
 
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out) {

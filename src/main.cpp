@@ -1,11 +1,9 @@
 // "tsconv SOURCE dummy TARGET": every failure is reported on standard output; the exit status is
 // 0 on success and -1 after a failure.
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "local_time.h"
 #include "platform.h"
 #include "run.h"
 
@@ -21,12 +19,13 @@ int failed(const char* message, const std::string& path, std::FILE* opened = nul
     return -1;
 }
 
-int convert(std::FILE* source, std::FILE* target, std::int64_t probe_span, const std::string& source_shown,
-            const std::string& target_shown) {
+// Converts, closes both files and reports a failure of either.
+int convert_and_report(std::FILE* source, std::FILE* target, const tsconv::LocalZone& zone,
+                       const std::string& source_shown, const std::string& target_shown) {
     // Warnings about skipped records may be many; write them in blocks.
     static char warning_buffer[64 * 1024];
     std::setvbuf(stderr, warning_buffer, _IOFBF, sizeof warning_buffer);
-    const ConversionResult result = tsconv::convert_source(source, target, stderr, probe_span);
+    const ConversionResult result = tsconv::convert_source(source, target, stderr, zone);
     std::fflush(stderr);
     std::fclose(source);
     const bool target_closed = std::fclose(target) == 0;
@@ -39,7 +38,7 @@ int convert(std::FILE* source, std::FILE* target, std::int64_t probe_span, const
     return 0;
 }
 
-int run(int argc, const platform::PathChar* const* argv) {
+int run_command_line(int argc, const platform::PathChar* const* argv) {
     if (!platform::prepare_process()) return -1;  // before any file takes a standard descriptor
     if (argc <= 3) {
         return failed("Programmaufruf: %s <Quelldatei> dummy <Zieldatei>\n",
@@ -47,7 +46,7 @@ int run(int argc, const platform::PathChar* const* argv) {
     }
     const std::string source_shown = platform::shown_text(argv[1]);
     const std::string target_shown = platform::shown_text(argv[3]);
-    const std::int64_t probe_span = tsconv::init_local_time();
+    const tsconv::LocalZone zone = tsconv::load_local_zone();
     std::FILE* const source = platform::open_source(argv[1]);
     if (source == nullptr) return failed("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_shown);
     if (platform::is_same_file(source, argv[3])) {
@@ -55,14 +54,14 @@ int run(int argc, const platform::PathChar* const* argv) {
     }
     std::FILE* const target = platform::open_target(argv[3]);
     if (target == nullptr) return failed("Zieldatei <%s> konnte nicht geschrieben werden!\n", target_shown, source);
-    return convert(source, target, probe_span, source_shown, target_shown);
+    return convert_and_report(source, target, zone, source_shown, target_shown);
 }
 
 }  // namespace
 
 // On Windows from the wide command line: a name outside the ANSI code page still opens.
 #ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return run(argc, argv); }
+int wmain(int argc, wchar_t** argv) { return run_command_line(argc, argv); }
 #else
-int main(int argc, char** argv) { return run(argc, argv); }
+int main(int argc, char** argv) { return run_command_line(argc, argv); }
 #endif

@@ -15,23 +15,20 @@ namespace tsconv::platform {
 // limit fails instead of ending the process. False when the null device cannot be opened.
 bool prepare_process();
 
-// Seconds since 1970-01-01 00:00:00 UTC as the machine's local calendar time; false where the
-// platform cannot represent that time.
-bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out);
-
 // A yearly change of a Windows zone: with year 0, on a weekday (0 = Sunday) of a week (5: the
 // last) of the month, at a local clock time; month 0 where the zone has no such change.
 struct ZoneChange {
-    int year = 0, month = 0, week = 0, day_of_week = 0, hour = 0, minute = 0, second = 0;
+    int year = 0, month = 0, week = 0, day_of_week = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
 // A Windows zone's rules for a year: UTC = local time + bias + the standard or daylight bias.
 struct SystemZone {
-    int standard_bias = 0, daylight_bias = 0;  // minutes
+    int bias = 0, standard_bias = 0, daylight_bias = 0;  // minutes
     ZoneChange standard_start, daylight_start;
 };
 
-// What the C library read to know the zone, for the zone check.
+// What the C library read to know the zone, for the zone check; on Windows without TZ also the
+// rules the breakdown applies. Set up once for a run, which holds it.
 struct ZoneData {
     enum class Kind {
         rule_string,    // TZ alone: no zone file was found for it
@@ -42,13 +39,18 @@ struct ZoneData {
     };
     Kind kind = Kind::unknown;
     std::string tz, file_bytes;
-    std::vector<SystemZone> years;
+    std::vector<SystemZone> years;  // the rules of first_year, first_year + 1, ...
+    int first_year = 0;
     bool runtime_calendar = false;  // the C runtime finds a change's day with a calendar of its own
 };
 
-// Sets up local time once, before any breakdown, and gives what it was set up from; a zone file
+// Sets up the zone in use, before any breakdown, and gives what it was set up from; a zone file
 // that changed meanwhile is unknown.
-ZoneData init_local_time();
+ZoneData load_time_zone();
+
+// Seconds since 1970-01-01 00:00:00 UTC as local calendar time in the zone set up; false where
+// the platform cannot represent that time.
+bool local_breakdown(const ZoneData& zone, std::int64_t seconds_since_epoch, std::tm& out);
 
 // File names as the system takes them: wide on Windows, so that every name opens.
 #ifdef _WIN32

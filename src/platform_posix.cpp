@@ -23,7 +23,7 @@ bool prepare_process() {
     return true;
 }
 
-bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
+bool local_breakdown(const ZoneData&, std::int64_t seconds_since_epoch, std::tm& out) {
     const time_t t = static_cast<time_t>(seconds_since_epoch);
     return static_cast<std::int64_t>(t) == seconds_since_epoch && localtime_r(&t, &out) != nullptr;
 }
@@ -77,7 +77,7 @@ bool same_file_unchanged(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-ZoneData init_local_time() {
+ZoneData load_time_zone() {
     ZoneData zone;
 #if defined(__GLIBC__)
     // The file glibc reads: TZ unset names /etc/localtime, empty names "Universal", a leading ":" is

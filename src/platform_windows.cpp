@@ -16,18 +16,34 @@ bool prepare_process() { return true; }
 namespace {
 
 ZoneChange zone_change(const SYSTEMTIME& rule) {
-    return {rule.wYear, rule.wMonth, rule.wDay, rule.wDayOfWeek, rule.wHour, rule.wMinute, rule.wSecond};
+    return {rule.wYear, rule.wMonth, rule.wDay, rule.wDayOfWeek, rule.wHour, rule.wMinute, rule.wSecond,
+            rule.wMilliseconds};
+}
+
+SYSTEMTIME system_time(const ZoneChange& change) {
+    return {static_cast<WORD>(change.year), static_cast<WORD>(change.month), static_cast<WORD>(change.day_of_week),
+            static_cast<WORD>(change.week),  static_cast<WORD>(change.hour),  static_cast<WORD>(change.minute),
+            static_cast<WORD>(change.second), static_cast<WORD>(change.millisecond)};
 }
 
 SystemZone system_zone(const TIME_ZONE_INFORMATION& info) {
-    return {static_cast<int>(info.StandardBias), static_cast<int>(info.DaylightBias), zone_change(info.StandardDate),
-            zone_change(info.DaylightDate)};
+    return {static_cast<int>(info.Bias), static_cast<int>(info.StandardBias), static_cast<int>(info.DaylightBias),
+            zone_change(info.StandardDate), zone_change(info.DaylightDate)};
+}
+
+TIME_ZONE_INFORMATION zone_information(const SystemZone& zone) {
+    TIME_ZONE_INFORMATION info{};
+    info.Bias = zone.bias;
+    info.StandardBias = zone.standard_bias;
+    info.DaylightBias = zone.daylight_bias;
+    info.StandardDate = system_time(zone.standard_start);
+    info.DaylightDate = system_time(zone.daylight_start);
+    return info;
 }
 
 using GetDynamicZone = DWORD(WINAPI*)(PDYNAMIC_TIME_ZONE_INFORMATION);
 using GetEffectiveYears = DWORD(WINAPI*)(const DYNAMIC_TIME_ZONE_INFORMATION*, LPDWORD, LPDWORD);
 using GetZoneForYear = BOOL(WINAPI*)(USHORT, PDYNAMIC_TIME_ZONE_INFORMATION, LPTIME_ZONE_INFORMATION);
-using ToZoneLocalTime = BOOL(WINAPI*)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, LPSYSTEMTIME);
 
 // A function of a system library, where this Windows has it.
 template <typename Function>
@@ -39,72 +55,69 @@ Function system_function(HMODULE library, const char* name) {
 // The seconds the C runtime breaks down: from 1970 to the end of the year 3000.
 constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_per_day;
 
-// The system zone's rules for each year (Windows 8 and later); empty where the C runtime's apply.
-struct YearlyRules {
-    ToZoneLocalTime to_local = nullptr;
-    int first_year = 0;
-    std::vector<TIME_ZONE_INFORMATION> years;
-};
-YearlyRules yearly_rules;
-
-// The years 1969 to 3001 of those the system keeps: a record's instant lies in 1970 to 3000.
-bool read_yearly_rules(YearlyRules& rules) {
+// The system zone's rules for the years 1969 to 3001 of those the system keeps (Windows 8 and
+// later): a record's instant lies in 1970 to 3000. False where the C runtime's apply.
+bool read_yearly_rules(ZoneData& zone) {
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
     const auto get_zone = system_function<GetDynamicZone>(kernel, "GetDynamicTimeZoneInformation");
     const auto for_year = system_function<GetZoneForYear>(kernel, "GetTimeZoneInformationForYear");
-    rules.to_local = system_function<ToZoneLocalTime>(kernel, "SystemTimeToTzSpecificLocalTime");
     auto effective_years = system_function<GetEffectiveYears>(kernel, "GetDynamicTimeZoneInformationEffectiveYears");
     if (effective_years == nullptr) {
         effective_years = system_function<GetEffectiveYears>(
             LoadLibraryExA("advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32),
             "GetDynamicTimeZoneInformationEffectiveYears");
     }
-    DYNAMIC_TIME_ZONE_INFORMATION zone;
+    DYNAMIC_TIME_ZONE_INFORMATION dynamic;
     DWORD first = 0, last = 0;
-    if (get_zone == nullptr || for_year == nullptr || rules.to_local == nullptr || effective_years == nullptr ||
-        get_zone(&zone) == TIME_ZONE_ID_INVALID || zone.TimeZoneKeyName[0] == L'\0' ||
-        effective_years(&zone, &first, &last) != ERROR_SUCCESS || first > last || last > 30827) {
+    if (get_zone == nullptr || for_year == nullptr || effective_years == nullptr ||
+        get_zone(&dynamic) == TIME_ZONE_ID_INVALID || dynamic.TimeZoneKeyName[0] == L'\0' ||
+        effective_years(&dynamic, &first, &last) != ERROR_SUCCESS || first > last || last > 30827) {
         return false;
     }
-    rules.first_year = std::clamp(1969, static_cast<int>(first), static_cast<int>(last));
+    zone.first_year = std::clamp(1969, static_cast<int>(first), static_cast<int>(last));
     const int last_kept = std::clamp(3001, static_cast<int>(first), static_cast<int>(last));
-    rules.years.resize(static_cast<std::size_t>(last_kept - rules.first_year + 1));
-    for (std::size_t i = 0; i < rules.years.size(); ++i) {
-        TIME_ZONE_INFORMATION& year = rules.years[i];
-        if (!for_year(static_cast<USHORT>(rules.first_year + static_cast<int>(i)), &zone, &year)) {
-            rules.years.clear();
+    for (int year = zone.first_year; year <= last_kept; ++year) {
+        TIME_ZONE_INFORMATION info;
+        if (!for_year(static_cast<USHORT>(year), &dynamic, &info)) {
+            zone.years.clear();
             return false;
         }
         // Daylight saving switched off in the settings: standard time all year.
-        if (zone.DynamicDaylightTimeDisabled) year.StandardDate.wMonth = year.DaylightDate.wMonth = 0;
+        if (dynamic.DynamicDaylightTimeDisabled) info.StandardDate.wMonth = info.DaylightDate.wMonth = 0;
+        zone.years.push_back(system_zone(info));
     }
     return true;
 }
 
 // By a year's rules; the years before the first and after the last kept take theirs.
-bool to_local(int rule_year, const SYSTEMTIME& utc, SYSTEMTIME& local) {
-    const int first = yearly_rules.first_year, last = first + static_cast<int>(yearly_rules.years.size()) - 1;
-    const auto index = static_cast<std::size_t>(std::clamp(rule_year, first, last) - first);
-    return yearly_rules.to_local(&yearly_rules.years[index], &utc, &local) != 0;
+bool to_local(const ZoneData& zone, int rule_year, const SYSTEMTIME& utc, SYSTEMTIME& local) {
+    const int last = zone.first_year + static_cast<int>(zone.years.size()) - 1;
+    const auto index = static_cast<std::size_t>(std::clamp(rule_year, zone.first_year, last) - zone.first_year);
+    const TIME_ZONE_INFORMATION info = zone_information(zone.years[index]);
+    return SystemTimeToTzSpecificLocalTime(&info, &utc, &local) != 0;
 }
 
 // A year's rules hold from when the clock of the year before shows its New Year: within two days of
 // the UTC New Year the rules on either side decide (doc/DESIGN.md, "Windows: a year's rules").
-int rule_year(const SYSTEMTIME& utc) {
+int rule_year(const ZoneData& zone, const SYSTEMTIME& utc) {
     const int year = utc.wYear;
     SYSTEMTIME local;
-    if (utc.wMonth == 12 && utc.wDay >= 30) return to_local(year, utc, local) && local.wYear > year ? year + 1 : year;
-    if (utc.wMonth == 1 && utc.wDay <= 2) return to_local(year - 1, utc, local) && local.wYear < year ? year - 1 : year;
+    if (utc.wMonth == 12 && utc.wDay >= 30) {
+        return to_local(zone, year, utc, local) && local.wYear > year ? year + 1 : year;
+    }
+    if (utc.wMonth == 1 && utc.wDay <= 2) {
+        return to_local(zone, year - 1, utc, local) && local.wYear < year ? year - 1 : year;
+    }
     return year;
 }
 
-bool breakdown_by_yearly_rules(std::int64_t t, std::tm& out) {
+bool breakdown_by_yearly_rules(const ZoneData& zone, std::int64_t t, std::tm& out) {
     if (t < 0 || t >= end_of_year_3000) return false;
     constexpr std::uint64_t seconds_from_1601_to_1970 = 11644473600;
     const std::uint64_t ticks = (static_cast<std::uint64_t>(t) + seconds_from_1601_to_1970) * 10000000;  // of 100 ns
     const FILETIME file_time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
     SYSTEMTIME utc, local;
-    if (!FileTimeToSystemTime(&file_time, &utc) || !to_local(rule_year(utc), utc, local)) return false;
+    if (!FileTimeToSystemTime(&file_time, &utc) || !to_local(zone, rule_year(zone, utc), utc, local)) return false;
     out = std::tm{};
     out.tm_year = local.wYear - 1900;
     out.tm_mon = local.wMonth - 1;
@@ -121,7 +134,7 @@ bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
-ZoneData init_local_time() {
+ZoneData load_time_zone() {
     _tzset();
     ZoneData zone;
     const char* tz = std::getenv("TZ");
@@ -129,9 +142,8 @@ ZoneData init_local_time() {
         zone.kind = ZoneData::Kind::fixed_rules;
         return zone;
     }
-    if (read_yearly_rules(yearly_rules)) {
+    if (read_yearly_rules(zone)) {
         zone.kind = ZoneData::Kind::windows_rules;
-        for (const TIME_ZONE_INFORMATION& year : yearly_rules.years) zone.years.push_back(system_zone(year));
         return zone;
     }
     // Without rules per year, the runtime applies the system zone's rules of today to every year.
@@ -143,8 +155,10 @@ ZoneData init_local_time() {
     return zone;
 }
 
-bool local_breakdown(std::int64_t seconds_since_epoch, std::tm& out) {
-    if (!yearly_rules.years.empty()) return breakdown_by_yearly_rules(seconds_since_epoch, out);
+bool local_breakdown(const ZoneData& zone, std::int64_t seconds_since_epoch, std::tm& out) {
+    if (zone.kind == ZoneData::Kind::windows_rules && !zone.runtime_calendar) {
+        return breakdown_by_yearly_rules(zone, seconds_since_epoch, out);
+    }
     const __time64_t t = seconds_since_epoch;
     return _localtime64_s(&out, &t) == 0;
 }

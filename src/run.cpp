@@ -1,7 +1,7 @@
 #include "run.h"
 
 #include "fixed_point.h"
-#include "local_time.h"
+#include "line_decoder.h"
 #include "source.h"
 #include "target.h"
 
@@ -20,14 +20,14 @@ void warn_unconvertible(std::FILE* warnings, unsigned long long line_number) {
 
 // Inlined into the program's start, the loop ran 7 % slower for the same instructions (bench/README.md).
 [[gnu::noinline]] ConversionResult convert_source(std::FILE* source, std::FILE* target, std::FILE* warnings,
-                                                  std::int64_t probe_span) {
+                                                  const LocalZone& zone) {
     SourceStream input;
     TargetStream output;
     open_source_stream(input, source);
     open_target_stream(output, target);
     write_target_header(output);
     SourceRecord record;
-    LocalTimeCache cache{probe_span};
+    LocalTimeCache cache{&zone, zone.probe_span};
     LocalTimestamp time;
     unsigned long long line_number = 0;
     for (const char* line; !output.write_failed && (line = read_source_line(input)) != nullptr;) {

@@ -11,7 +11,7 @@ static_assert(io_block_size > max_decoded_length, "a block holds the decoded par
 namespace {
 
 // Reads into the block from `from` on and puts a line end after the data; false when nothing came.
-bool read_block(SourceStream& stream, std::size_t from) {
+bool fill_block(SourceStream& stream, std::size_t from) {
     if (stream.at_end) return false;
     const std::size_t wanted = io_block_size - from;
     const std::size_t got = std::fread(stream.buffer.data() + from, 1, wanted, stream.file);
@@ -34,7 +34,7 @@ const char* read_long_line(SourceStream& stream) {
     char* const data = stream.buffer.data();
     std::memmove(data, data + stream.begin, max_decoded_length);
     stream.end = max_decoded_length;
-    while (read_block(stream, max_decoded_length)) {
+    while (fill_block(stream, max_decoded_length)) {
         if (const void* found = std::memchr(data + max_decoded_length, '\n', stream.end - max_decoded_length)) {
             stream.begin = static_cast<std::size_t>(static_cast<const char*>(found) - data) + 1;
             return long_line(data);
@@ -50,7 +50,7 @@ void open_source_stream(SourceStream& stream, std::FILE* file) {
     stream = SourceStream{};
     stream.file = file;
     stream.buffer.assign(io_block_size + 1 + line_read_ahead, '\0');
-    read_block(stream, 0);  // all of a block, or all there is
+    fill_block(stream, 0);  // all of a block, or all there is
     if (stream.end >= 3 && std::memcmp(stream.buffer.data(), "\xEF\xBB\xBF", 3) == 0) stream.begin = 3;
 }
 
@@ -68,7 +68,7 @@ const char* read_source_line(SourceStream& stream) {
         if (!stream.at_end) {  // the unread rest to the front, more read behind it
             std::memmove(stream.buffer.data(), text, unread);
             stream.begin = 0;
-            if (read_block(stream, unread)) continue;
+            if (fill_block(stream, unread)) continue;
         }
         if (stream.read_failed || stream.begin == stream.end) return nullptr;
         const char* const last = stream.buffer.data() + stream.begin;  // without a line end of its own

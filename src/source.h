@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "source_record.h"
-
 namespace tsconv {
 
 // Memory stays the same however long the file or any of its lines.
@@ -21,9 +19,9 @@ struct SourceStream {
 
 void open_source_stream(SourceStream& stream, std::FILE* file);  // passes over a UTF-8 byte order mark
 
-// The decoded part of the next line where it lies in the block, as the first decode_source_line
-// takes it (a longer line gets a line end in place of its next character), valid until the next
-// read. nullptr when no line is left or a read failed (then stream.read_failed is set).
+// The decoded part of the next line where it lies in the block, as decode_source_line takes it
+// (a longer line gets a line end in place of its next character), valid until the next read.
+// nullptr when no line is left or a read failed (then stream.read_failed is set).
 const char* read_source_line(SourceStream& stream);
 
 }  // namespace tsconv

@@ -5,7 +5,6 @@
 #include "calendar.h"
 #include "fixed_point.h"
 #include "io_block.h"
-#include "local_time.h"
 #include "platform.h"
 
 namespace tsconv {

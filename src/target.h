@@ -8,11 +8,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "local_timestamp.h"
 #include "source_record.h"
 
 namespace tsconv {
-
-struct LocalTimestamp;
 
 constexpr std::size_t minute_text_length = sizeof "DD.MM.YYYY;HH:MM:" - 1;  // before the seconds
 

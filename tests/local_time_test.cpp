@@ -15,7 +15,7 @@
 
 #include "calendar.h"
 #include "platform.h"
-#include "zone_rules.h"
+#include "zone_check.h"
 #include "test_support.h"
 
 namespace {
@@ -30,18 +30,19 @@ std::string shown(double serial_date, tsconv::LocalTimeCache& cache) {
     return shown_time(c.day, c.month, c.year, c.hour, c.minute, t.second, t.millionths);
 }
 
-// Converted alone, with nothing cached from another record.
+// Converted alone, with nothing cached from another record, in the zone set up now.
 std::string shown(double serial_date) {
-    tsconv::LocalTimeCache cache;
+    const tsconv::LocalZone zone = tsconv::load_local_zone();
+    tsconv::LocalTimeCache cache{&zone, 0};
     return shown(serial_date, cache);
 }
 
 // The platform's breakdown of the second t (since 1970-01-01 UTC) as a record
 // in that second begins: "DD.MM.YYYY;HH:MM:S.", or "-" outside the years 1 to
 // 9999.
-std::string platform_shown(long long t) {
+std::string platform_shown(const tsconv::LocalZone& zone, long long t) {
     std::tm tm;
-    const int year = tsconv::platform::local_breakdown(t, tm) ? tm.tm_year + 1900 : 0;
+    const int year = tsconv::platform::local_breakdown(zone.data, t, tm) ? tm.tm_year + 1900 : 0;
     if (year < 1 || year > 9999) return "-";
     return shown_time(tm.tm_mday, tm.tm_mon + 1, year, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
@@ -148,18 +149,18 @@ TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
     };
     for (const auto& c : cases) {
         set_time_zone(c.zone);
-        EXPECT_EQ(tsconv::init_local_time(), c.span) << c.zone;
+        EXPECT_EQ(tsconv::load_local_zone().probe_span, c.span) << c.zone;
     }
     EXPECT_GE(tsconv::zone_check_span - tsconv::cache_probe_span, tsconv::seconds_per_minute);
 }
 
 // Finds the instants from..to where the zone's UTC offset changes, five
 // minutes at a time (a TZ rule may keep an offset for only ten).
-std::vector<long long> offset_changes(long long from, long long to) {
+std::vector<long long> offset_changes(const tsconv::LocalZone& zone, long long from, long long to) {
     std::vector<long long> changes;
-    auto offset = [](long long t) {
+    auto offset = [&](long long t) {
         std::tm tm;
-        tsconv::platform::local_breakdown(t, tm);
+        tsconv::platform::local_breakdown(zone.data, t, tm);
         const long long local = (tm.tm_hour * 60LL + tm.tm_min) * 60 + tm.tm_sec;
         return ((local - t % 86400) % 86400 + 86400) % 86400;
     };
@@ -181,8 +182,9 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
     if (from_database && !has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
     set_time_zone(zone);
     std::mt19937_64 random(std::hash<std::string>()(zone));
-    tsconv::LocalTimeCache probing{tsconv::init_local_time()};
-    tsconv::LocalTimeCache unprobed;
+    const tsconv::LocalZone local_zone = tsconv::load_local_zone();
+    tsconv::LocalTimeCache probing{&local_zone, local_zone.probe_span};
+    tsconv::LocalTimeCache unprobed{&local_zone, 0};
     int compared = 0;
     // A record at the instant t (seconds since 1970-01-01 UTC) shows what it
     // shows converted alone, with and without probing; where t lies well
@@ -194,7 +196,7 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
         ASSERT_EQ(shown(serial, unprobed), text) << zone << " unprobed " << std::hexfloat << serial;
         const double whole = std::floor(t);
         if (t - whole > 0.01 && t - whole < 0.99) {
-            const std::string second = platform_shown(static_cast<long long>(whole));
+            const std::string second = platform_shown(local_zone, static_cast<long long>(whole));
             ASSERT_EQ(second == "-" ? text : text.substr(0, second.size()), second)
                 << zone << " " << std::hexfloat << serial;
         }
@@ -203,7 +205,7 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
 
     // 1 Hz logs (and faster, and backwards) across every offset change of a
     // few years, as a spreadsheet writes them: fifteen significant digits.
-    for (const long long change : offset_changes(1577836800, 1735689600)) {
+    for (const long long change : offset_changes(local_zone, 1577836800, 1735689600)) {
         for (const double step : {1.0, 0.37, -1.0, 13.0}) {
             const double start = static_cast<double>(change) - (step > 0 ? 1800 : -1800);
             for (int i = 0; i < 3600 / std::fabs(step); ++i) {

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "fixed_point.h"
+#include "io_block.h"
+#include "line_decoder.h"
 #include "source.h"
 
 namespace tsconv_test {

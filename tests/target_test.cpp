@@ -33,7 +33,8 @@ protected:
         tsconv::TargetStream stream;
         tsconv::open_target_stream(stream, target.file());
         tsconv::write_target_header(stream);
-        tsconv::LocalTimeCache cache{GetParam()};
+        const tsconv::LocalZone zone = tsconv::load_local_zone();
+        tsconv::LocalTimeCache cache{&zone, GetParam()};
         tsconv::LocalTimestamp time;
         int not_written = 0;
         for (const SourceRecord& record : records) {
@@ -195,11 +196,18 @@ class ConvertSource : public testing::TestWithParam<std::int64_t> {
 protected:
     struct Converted { ConversionResult result; std::string target, warnings; };
 
+    // The zone set up now, with the test's probe span.
+    tsconv::LocalZone zone() const {
+        tsconv::LocalZone zone = tsconv::load_local_zone();
+        zone.probe_span = GetParam();
+        return zone;
+    }
+
     Converted convert(const std::string& source) const {
         const ScratchStream in(source);
         ScratchStream out, warnings;
         Converted converted;
-        converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file(), GetParam());
+        converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file(), zone());
         converted.target = out.close();
         converted.warnings = warnings.close();
         return converted;
@@ -248,7 +256,7 @@ TEST_P(ConvertSource, AnyStreamWillDo) {
     std::size_t target_size = 0;
     std::FILE* out = open_memstream(&target, &target_size);
     std::FILE* warnings = std::fopen("/dev/null", "wb");
-    EXPECT_EQ(tsconv::convert_source(in, out, warnings, GetParam()), ConversionResult::completed);
+    EXPECT_EQ(tsconv::convert_source(in, out, warnings, zone()), ConversionResult::completed);
     std::fclose(in);
     std::fclose(out);
     std::fclose(warnings);
@@ -269,7 +277,7 @@ TEST_P(ConvertSource, Failures) {
     for (const std::string& content : {source, std::string()}) {
         const ScratchStream in(content);
         std::FILE* full = std::fopen("/dev/full", "wb");
-        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), GetParam()), ConversionResult::target_write_failed);
+        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), zone()), ConversionResult::target_write_failed);
         EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
         std::fclose(full);
     }
@@ -279,7 +287,7 @@ TEST_P(ConvertSource, Failures) {
     for (const char* target_path : {"/dev/null", "/dev/full"}) {
         std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
         std::FILE* target = std::fopen(target_path, "wb");
-        EXPECT_EQ(tsconv::convert_source(unreadable, target, warnings.file(), GetParam()),
+        EXPECT_EQ(tsconv::convert_source(unreadable, target, warnings.file(), zone()),
                   ConversionResult::source_read_failed) << target_path;
         std::fclose(unreadable);
         std::fclose(target);

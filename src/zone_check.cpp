@@ -1,10 +1,10 @@
-#include "zone_rules.h"
+#include "zone_check.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "ascii.h"
 #include "calendar.h"
-#include "source_record.h"
 
 namespace tsconv {
 
@@ -24,32 +24,33 @@ struct RuleString {
 };
 
 enum class Parsed { no_rule, rule, malformed };
-bool skip(const char*& p, char c) { return *p == c && (++p, true); }
+bool take(const char*& p, char c) { return *p == c && (++p, true); }  // c, where it stands at p
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // One to three digits, from min to max.
-bool number(const char*& p, int min, int max, int& value) {
+bool read_number(const char*& p, int min, int max, int& value) {
     const char* const begin = p;
     for (value = 0; is_digit(*p) && p - begin < 3; ++p) value = value * 10 + (*p - '0');
     return p != begin && !is_digit(*p) && value >= min && value <= max;
 }
 
 // [+-]hh[:mm[:ss]] in seconds.
-bool clock(const char*& p, int max_hours, std::int64_t& seconds) {
-    const int sign = skip(p, '-') ? -1 : (skip(p, '+'), 1);
+bool read_clock(const char*& p, int max_hours, std::int64_t& seconds) {
+    const int sign = take(p, '-') ? -1 : (take(p, '+'), 1);
     int hours = 0, minutes = 0, secs = 0;
-    const bool read = number(p, 0, max_hours, hours) &&
-                      (!skip(p, ':') || (number(p, 0, 59, minutes) && (!skip(p, ':') || number(p, 0, 59, secs))));
+    const bool read = read_number(p, 0, max_hours, hours) &&
+                      (!take(p, ':') || (read_number(p, 0, 59, minutes) &&
+                                         (!take(p, ':') || read_number(p, 0, 59, secs))));
     seconds = sign * (hours * seconds_per_hour + minutes * seconds_per_minute + secs);
     return read;
 }
 
 // Three letters or more, or <...> with three or more letters, digits, + or -.
-bool name(const char*& p) {
+bool read_zone_name(const char*& p) {
     const char* const begin = p;
-    const bool quoted = skip(p, '<');
+    const bool quoted = take(p, '<');
     while (is_letter(*p) || (quoted && (is_digit(*p) || *p == '+' || *p == '-'))) ++p;
-    return p - begin - quoted >= 3 && (!quoted || skip(p, '>'));
+    return p - begin - quoted >= 3 && (!quoted || take(p, '>'));
 }
 
 // For the rule strings and the Windows zone alike.
@@ -58,10 +59,10 @@ bool in_range(const YearlyChange& change, std::int64_t max_time) {
            change.weekday <= 6 && change.time > -max_time && change.time < max_time;
 }
 
-bool yearly_change(const char*& p, YearlyChange& change) {
-    return skip(p, 'M') && number(p, 0, 999, change.month) && skip(p, '.') && number(p, 0, 999, change.week) &&
-           skip(p, '.') && number(p, 0, 999, change.weekday) && (!skip(p, '/') || clock(p, 167, change.time)) &&
-           in_range(change, 168 * seconds_per_hour);
+bool read_yearly_change(const char*& p, YearlyChange& change) {
+    return take(p, 'M') && read_number(p, 0, 999, change.month) && take(p, '.') &&
+           read_number(p, 0, 999, change.week) && take(p, '.') && read_number(p, 0, 999, change.weekday) &&
+           (!take(p, '/') || read_clock(p, 167, change.time)) && in_range(change, 168 * seconds_per_hour);
 }
 
 // No offset after the first name: no rule string. Daylight time without rules of its own: malformed.
@@ -69,15 +70,16 @@ Parsed parse_rule_string(const char* p, RuleString& rule) {
     rule = RuleString{};
     std::int64_t std_west = 0, dst_west = 0;
     const bool quoted = *p == '<';
-    if (!name(p)) return quoted ? Parsed::malformed : Parsed::no_rule;
+    if (!read_zone_name(p)) return quoted ? Parsed::malformed : Parsed::no_rule;
     if (*p != '+' && *p != '-' && !is_digit(*p)) return Parsed::no_rule;
-    if (!clock(p, 24, std_west)) return Parsed::malformed;
+    if (!read_clock(p, 24, std_west)) return Parsed::malformed;
     if (*p == '\0') return Parsed::rule;
     rule.has_dst = true;
-    if (!name(p)) return Parsed::malformed;
+    if (!read_zone_name(p)) return Parsed::malformed;
     const bool dst_offset_given = *p != ',';
-    if ((dst_offset_given && !clock(p, 24, dst_west)) || !skip(p, ',') || !yearly_change(p, rule.changes[0]) ||
-        !skip(p, ',') || !yearly_change(p, rule.changes[1]) || *p != '\0') {
+    if ((dst_offset_given && !read_clock(p, 24, dst_west)) || !take(p, ',') ||
+        !read_yearly_change(p, rule.changes[0]) || !take(p, ',') || !read_yearly_change(p, rule.changes[1]) ||
+        *p != '\0') {
         return Parsed::malformed;
     }
     rule.changes[0].offset = -std_west;
@@ -95,8 +97,9 @@ std::int64_t change_instant(const YearlyChange& change, std::int64_t year) {
     return (first + day) * seconds_per_day + change.time - change.offset;
 }
 
-// Sorted, each instant more than span after the one before (a zone file may hold any 64-bit instants).
-bool far_apart(std::vector<std::int64_t>& instants, std::int64_t span) {
+// Each instant, in order, more than span after the one before (a zone file may hold any 64-bit
+// instants). Sorts its own copy.
+bool far_apart(std::vector<std::int64_t> instants, std::int64_t span) {
     std::sort(instants.begin(), instants.end());
     for (std::size_t i = 1; i < instants.size(); ++i) {
         const std::uint64_t gap = static_cast<std::uint64_t>(instants[i]) - static_cast<std::uint64_t>(instants[i - 1]);
@@ -128,7 +131,7 @@ std::int64_t big_endian(const std::string& bytes, std::size_t at, std::size_t si
     return size == 4 ? std::int64_t{static_cast<std::int32_t>(value)} : static_cast<std::int64_t>(value);
 }
 
-struct Block {  // what one data block of a zone file holds for the check
+struct DataBlockTimes {  // what one data block of a zone file holds for the check
     std::vector<std::int64_t> instants;  // its transitions and leap records
     std::int64_t last_transition = INT64_MIN;
     bool has_leaps = false;
@@ -136,7 +139,7 @@ struct Block {  // what one data block of a zone file holds for the check
 
 // Reads one header and its data block (times of time_size bytes) and moves pos past them. False where
 // the counts disagree with each other or the file, a record is out of range, or a list is out of order.
-bool read_block(const std::string& bytes, std::size_t& pos, std::size_t time_size, Block& block) {
+bool read_data_block(const std::string& bytes, std::size_t& pos, std::size_t time_size, DataBlockTimes& block) {
     if (bytes.size() - pos < header_size || bytes.compare(pos, 5, bytes, 0, 5) != 0) return false;
     std::uint64_t count[count_kinds];
     for (int i = 0; i < count_kinds; ++i) count[i] = static_cast<std::uint32_t>(big_endian(bytes, pos + 20 + 4 * i, 4));
@@ -174,7 +177,7 @@ bool read_block(const std::string& bytes, std::size_t& pos, std::size_t time_siz
 
 // After the last transition the closing rule takes over: its changes in the years around the
 // junction join the block's instants. A transition beyond any year a record can have matters to none.
-void add_junction(const RuleString& rule, Block& block) {
+void add_junction(const RuleString& rule, DataBlockTimes& block) {
     constexpr std::int64_t far = std::int64_t{1} << 40;
     if (!rule.has_dst || block.last_transition < -far || block.last_transition > far) return;
     int year, month, day;
@@ -194,8 +197,8 @@ bool zone_file_keeps_offsets(const std::string& bytes) {
         return false;
     }
     std::size_t pos = 0;
-    Block blocks[2];
-    if (!read_block(bytes, pos, 4, blocks[0]) || !read_block(bytes, pos, 8, blocks[1])) return false;
+    DataBlockTimes blocks[2];
+    if (!read_data_block(bytes, pos, 4, blocks[0]) || !read_data_block(bytes, pos, 8, blocks[1])) return false;
     // The closing rule, between line ends, ends the file. Empty, the last transition's offset holds
     // on; with leap records, only then, as no rule's change is checked against them.
     const std::size_t rule_end = bytes.size() - 1;
@@ -207,7 +210,7 @@ bool zone_file_keeps_offsets(const std::string& bytes) {
                           parse_rule_string(text.c_str(), rule) != Parsed::rule || !changes_weeks_apart(rule, 0))) {
         return false;
     }
-    for (Block& block : blocks) {
+    for (DataBlockTimes& block : blocks) {
         add_junction(rule, block);
         if (!far_apart(block.instants, zone_check_span)) return false;
     }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "zone_rules.h"
+#include "zone_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);

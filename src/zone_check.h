@@ -1,19 +1,17 @@
 #pragma once
 
 // Whether the zone in use is shown, from the very data the C library read, to keep each UTC
-// offset longer than zone_check_span, so that the local-time cache may trust one offset seen at
-// both ends of a probe span. Anything not recognised is refused (doc/DESIGN.md, "The zone check").
+// offset longer than zone_check_span, so that a breakdown's offset may be trusted over a shorter
+// span. Anything not recognised is refused (doc/DESIGN.md, "The zone check").
 
+#include <cstdint>
 #include <string>
 
-#include "calendar.h"
-#include "local_time.h"
 #include "platform.h"
 
 namespace tsconv {
 
-// A minute to spare: at a leap second the shown offset changes a second after the record's time.
-constexpr std::int64_t zone_check_span = cache_probe_span + seconds_per_minute;
+constexpr std::int64_t zone_check_span = 16 * 60;  // seconds
 
 bool zone_keeps_offsets(const platform::ZoneData& zone);
 

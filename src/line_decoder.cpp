@@ -1,12 +1,15 @@
 // Each number is scanned once into its sign, digits and decimal exponent, then made a double by
 // one exact fast step or the library's exact conversion.
 
-#include "source_record.h"
+#include "line_decoder.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <limits>
+
+#include "ascii.h"
+#include "io_block.h"
 
 namespace tsconv {
 

@@ -1,4 +1,6 @@
-#include "source_record.h"
+#include "line_decoder.h"
+
+#include "io_block.h"
 
 #include <gtest/gtest.h>
 
