@@ -21,11 +21,12 @@ char* format_fixed6(char* out, double v);
 // whole part and millionths. False from 2^64 on, and where v is not finite.
 bool round_fixed6_exact(double v, std::uint64_t& whole, std::uint32_t& millionths);
 
-// The same, with a fast path for most magnitudes. Exact: see doc/DESIGN.md,
-// "Rounding to six decimals".
+// The same, with a fast path for magnitudes below round_fixed6_fast_limit. Exact: see
+// doc/DESIGN.md, "Rounding to six decimals".
+constexpr double round_fixed6_fast_limit = 1099511.0;
 inline bool round_fixed6(double v, std::uint64_t& whole, std::uint32_t& millionths) {
     const double magnitude = std::fabs(v);
-    if (!(magnitude < 1099511.0)) return round_fixed6_exact(v, whole, millionths);
+    if (!(magnitude < round_fixed6_fast_limit)) return round_fixed6_exact(v, whole, millionths);
     const double scaled = magnitude * 1e6;
     const std::int64_t truncated = static_cast<std::int64_t>(scaled);
     const double fraction = scaled - static_cast<double>(truncated);
