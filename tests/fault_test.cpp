@@ -51,10 +51,10 @@ CommandResult tsconv_with_fault(const Words& fault, const std::string& source, c
     return run_command(TSCONV_FAULT_INJECT, arguments);
 }
 
-// Runs a bash script with $0 the tsconv binary and $1... the arguments.
-CommandResult tsconv_in_bash(const std::string& script, const Words& arguments) {
-    Words words = {"-c", script, TSCONV_BINARY};
-    words.insert(words.end(), arguments.begin(), arguments.end());
+// Runs a scene of hostile_scenes.sh: its name and setting, then the source, target, scratch folder, zone file.
+CommandResult run_scene(const Words& scene, const Words& files) {
+    Words words = {TSCONV_SCENES, scene[0], scene.size() > 1 ? scene[1] : "", TSCONV_BINARY};
+    words.insert(words.end(), files.begin(), files.end());
     return run_command("/bin/bash", words);
 }
 
@@ -124,21 +124,21 @@ TEST(FaultInjection, TargetCutShort) {
     const struct {
         std::string name;
         bool on_device;
-        std::string setting;  // run by bash first; $2 is the target, $3 the folder
+        Words scene;
         std::size_t lines, least_kept, most_kept;
     } cases[] = {
-        {"device fills up part-way", true, ":", 40000, 512 * 1024, 1024 * 1024},
-        {"device full before the run", true, "cat /dev/zero >\"$3/device/filler\" 2>/dev/null", 3, 0, 0},
-        {"file-size limit", false, "ulimit -f 100", 10000, 99 * 1024, 103 * 1024},
-        {"file-size limit", false, "ulimit -f 103", 10000, 99 * 1024, 103 * 1024},
-        {"file-size limit, SIGXFSZ ignored", false, "trap '' XFSZ; ulimit -f 103", 10000, 99 * 1024, 103 * 1024},
+        {"device fills up part-way", true, {"run"}, 40000, 512 * 1024, 1024 * 1024},
+        {"device full before the run", true, {"device-full"}, 3, 0, 0},
+        {"file-size limit", false, {"file-size-limit", "100"}, 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit", false, {"file-size-limit", "103"}, 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit, SIGXFSZ ignored", false, {"file-size-limit-ignored", "103"}, 10000, 99 * 1024, 103 * 1024},
     };
     std::string unmounted;
     for (const auto& c : cases) {
         const std::string records = records_source(c.lines);
         const auto [folder, source, target] = scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
         const std::string full_target = converted(records);
-        const std::string what = c.name + " (" + c.setting + ")";
+        const std::string what = c.name + " (" + c.scene.back() + ")";
         ASSERT_GT(full_target.size(), c.most_kept * 2) << what;
         std::optional<SmallDevice> device;
         if (c.on_device && !device.emplace(folder + "/device", "1m").error.empty()) {
@@ -146,7 +146,7 @@ TEST(FaultInjection, TargetCutShort) {
             continue;
         }
         const std::string cut = c.on_device ? folder + "/device/target.csv" : target;
-        const CommandResult result = tsconv_in_bash(c.setting + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, cut, folder});
+        const CommandResult result = run_scene(c.scene, {source, cut, folder});
         EXPECT_TRUE(ran(result, failure_status, write_failed(cut))) << what;
         const std::string kept = read_file(cut);
         EXPECT_TRUE(starts_with(full_target, kept)) << what;
@@ -159,10 +159,8 @@ TEST(FaultInjection, TargetCutShort) {
     if (!unmounted.empty()) GTEST_SKIP() << "cannot mount a tmpfs here: " << unmounted;
 }
 
-// Scenes that bash sets around one run, in UTC: $0 is the binary, $1 the
-// source holding the content, $2 the target, $3 the scratch folder, $4 a zone
-// file. "$2" in the expected output stands for the target. A run that finds
-// a tool missing exits with 77.
+// Scenes of hostile_scenes.sh around one run, in UTC. "$2" in the expected
+// output stands for the target. A run that finds a tool missing exits with 77.
 TEST(HostileEnvironment, Scenes) {
     set_time_zone("UTC0");
     const std::string three_lines = "45000,5;1;2;3\n1e400;4;5;6\n45001;7;8;9\n";
@@ -177,73 +175,56 @@ TEST(HostileEnvironment, Scenes) {
     }
     ASSERT_GT(many_warnings.size(), 1000000u);
     struct Case {
-        std::string name, content, script;
+        std::string content;
+        Words scene;
         int status;
         std::string out, err = "";
         std::optional<std::string> target = std::nullopt;
     };
     std::vector<Case> cases = {
-        {"/dev/full as the target", records_source(40000), "exec \"$0\" \"$1\" dummy /dev/full", failure_status,
-         write_failed("/dev/full")},
-        {"/dev/full as the target of a few records", records_source(3), "exec \"$0\" \"$1\" dummy /dev/full",
-         failure_status, write_failed("/dev/full")},
-        // Standard output and error both on one terminal (script runs the binary
-        // under a pseudo-terminal): a record's warning shows before the message
-        // of the failure that ends the run.
-        {"warning before failure on a terminal", three_lines,
-         "command -v script >/dev/null || exit 77; exec script -qec \"$(printf '%q ' \"$0\" \"$1\" dummy /dev/full)\" /dev/null",
-         failure_status, on_terminal},
+        {records_source(40000), {"full-target"}, failure_status, write_failed("/dev/full")},
+        {records_source(3), {"full-target"}, failure_status, write_failed("/dev/full")},
+        // Standard output and error on one terminal: a record's warning shows
+        // before the message of the failure that ends the run.
+        {three_lines, {"terminal-full-target"}, failure_status, on_terminal},
         // The reader takes ten bytes and leaves: the next write fails, which is
         // reported like any failed write, not a death by SIGPIPE.
-        {"target FIFO whose reader leaves", records_source(100000),
-         "mkfifo \"$2\"; head -c 10 \"$2\" >/dev/null & exec \"$0\" \"$1\" dummy \"$2\"", failure_status, write_failed("$2")},
-        {"target pipe whose reader leaves", records_source(100000),
-         "exec 4>&1; \"$0\" \"$1\" dummy /dev/fd/3 3>&1 >&4 | head -c 10 >/dev/null; exit \"${PIPESTATUS[0]}\"",
-         failure_status, write_failed("/dev/fd/3")},
+        {records_source(100000), {"target-fifo-reader-leaves"}, failure_status, write_failed("$2")},
+        {records_source(100000), {"target-pipe-reader-leaves"}, failure_status, write_failed("/dev/fd/3")},
         // Warnings are a side channel: when nobody reads them any more, the
         // conversion still goes on to the end.
-        {"warning pipe whose reader leaves", many_warnings_source,
-         "exec 4>&1; \"$0\" \"$1\" dummy \"$2\" 2>&1 >&4 | head -c 10 >/dev/null; exit \"${PIPESTATUS[0]}\"", 0, "", "",
-         converted(many_warnings_source, many_warnings)},
+        {many_warnings_source, {"warning-pipe-reader-leaves"}, 0, "", "", converted(many_warnings_source, many_warnings)},
         // Reading and writing one FIFO or pipe at once would wait for ever for
         // the source to end: refused like the same regular file. A character
         // device such as /dev/null as both is harmless and allowed.
-        {"same FIFO as source and target", "",
-         "mkfifo \"$2\"; (timeout 10 bash -c 'printf \"45000;1;2;3\\n\" >\"$0\"' \"$2\" &); "
-         "exec timeout 10 \"$0\" \"$2\" dummy \"$2\"",
-         failure_status, target_is_source("$2")},
-        {"same pipe as source and target", "",
-         "printf '45000;1;2;3\\n' | timeout 10 \"$0\" /dev/stdin dummy /dev/stdin; exit \"${PIPESTATUS[1]}\"",
-         failure_status, target_is_source("/dev/stdin")},
-        {"same character device as source and target", "", "exec timeout 10 \"$0\" /dev/null dummy /dev/null", 0, ""},
+        {"", {"same-fifo"}, failure_status, target_is_source("$2")},
+        {"", {"same-pipe"}, failure_status, target_is_source("/dev/stdin")},
+        {"", {"same-device"}, 0, ""},
         // A zone file's bytes wait in a FIFO whose writer stays: the C library
         // reads what it needs, and nothing else may open the FIFO again and wait.
-        {"zone named by TZ is a FIFO", "45000,5;1;2;3\n",
-         "mkfifo \"$3/fifo\"; { cat \"$4\"; sleep 20; } >\"$3/fifo\" 2>/dev/null & "
-         "TZ=\"$3/fifo\" timeout 10 \"$0\" \"$1\" dummy \"$2\"",
-         0, "", "", header + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        {"45000,5;1;2;3\n", {"zone-fifo"}, 0, "", "", header + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"},
     };
     // No file of the run may take descriptor 0, 1 or 2: the warning for line
     // 2 must not land in the target.
     for (const std::string closed : {">&- 2>&-", "<&- >&- 2>&-", "2>&-", "<&- >&-", "<&-"}) {
         const bool no_error = closed.find("2>&-") != std::string::npos;
-        cases.push_back({"closed " + closed, three_lines, "exec \"$0\" \"$1\" dummy \"$2\" " + closed, 0, "",
-                         no_error ? "" : skipped_warning(2), two_records});
+        cases.push_back({three_lines, {"closed", closed}, 0, "", no_error ? "" : skipped_warning(2), two_records});
     }
     const std::string zone = scratch_folder("-zone") + "/zone";
     write_file(zone, zone_file_bytes({{}, {}, "UTC0"}));
     for (const Case& c : cases) {
+        const std::string name = c.scene[0] + " " + c.scene.back() + ", " + std::to_string(c.content.size()) + " bytes";
         const auto [folder, source, target] = scene("UTC0", c.content);
-        const CommandResult result = tsconv_in_bash(c.script, {source, target, folder, zone});
+        const CommandResult result = run_scene(c.scene, {source, target, folder, zone});
         if (result.status == 77) {
-            std::printf("%s: skipped, a tool is missing\n", c.name.c_str());
+            std::printf("%s: skipped, a tool is missing\n", name.c_str());
             continue;
         }
         std::string out = c.out;
         if (const std::size_t at = out.find("$2"); at != std::string::npos) out.replace(at, 2, target);
-        EXPECT_TRUE(ran(result, c.status, out, c.err)) << c.name;
+        EXPECT_TRUE(ran(result, c.status, out, c.err)) << name;
         if (c.target) {
-            EXPECT_EQ(read_file(target), *c.target) << c.name;
+            EXPECT_EQ(read_file(target), *c.target) << name;
         }
     }
 }
@@ -259,15 +240,7 @@ TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
     for (long long t = 1678874400; t < 1678874400 + 7200; t += 300) every_five_minutes.push_back(t);
     write_file(folder + "/steady", zone_file_bytes({{}, {}, "AAA0"}));
     write_file(folder + "/changing", zone_file_bytes({every_five_minutes, {}, "AAA0"}));
-    const CommandResult result = tsconv_in_bash(
-        "TZ=\"$2/steady\" \"$0\" \"$1\" dummy \"$2/steady.csv\"; TZ=\"$2/changing\" \"$0\" \"$1\" dummy \"$2/changing.csv\"\n"
-        "while :; do for zone in steady changing; do ln -f \"$2/$zone\" \"$2/next\"; mv -f \"$2/next\" \"$2/zone\"; done; done &\n"
-        "declare -A shown=([steady]=0 [changing]=0 [mixed]=0)\n"
-        "for run in {1..200}; do TZ=\"$2/zone\" \"$0\" \"$1\" dummy \"$2/run.csv\"\n"
-        "  if cmp -s \"$2/run.csv\" \"$2/steady.csv\"; then ((++shown[steady]))\n"
-        "  elif cmp -s \"$2/run.csv\" \"$2/changing.csv\"; then ((++shown[changing])); else ((++shown[mixed])); fi\n"
-        "done; kill $!; echo \"${shown[steady]} ${shown[changing]} ${shown[mixed]}\"",
-        {source, folder});
+    const CommandResult result = run_scene({"zone-swapped-runs"}, {source, target, folder});
     int steady = 0, changing = 0, mixed = -1;
     std::sscanf(result.out.c_str(), "%d %d %d", &steady, &changing, &mixed);
     std::printf("200 runs: %d as the steady file, %d as the changing one, %d mixed\n", steady, changing, mixed);
