@@ -70,8 +70,8 @@ struct SmallDevice {
     std::string folder, error;  // the error: why it could not be mounted
 };
 
-// Reads of the source that fail part-way, or closing the target that fails,
-// through the kernel's answers.
+// Reads of the source that fail part-way, for good or once (the disk then
+// reads on), or closing the target that fails, through the kernel's answers.
 TEST(FaultInjection, ReadOrCloseFails) {
     // About 700 KiB, so that reads of several blocks happen before a failure.
     const std::string records = records_source(24000);
@@ -79,34 +79,39 @@ TEST(FaultInjection, ReadOrCloseFails) {
     const std::size_t fifth_line_end = records_source(4).size();  // the column names and four records
     const std::string huge_line = "45100;1;2;3;" + std::string(3 * 1024 * 1024, '7') + "\r\n";
     const std::string with_huge_line = records.substr(0, fifth_line_end) + huge_line + "45101;4\r\n";
-    constexpr std::size_t closing_fails = std::string::npos;
-    // Bytes read before reads fail, or closing_fails.
-    const struct { std::string name; const std::string& source; std::size_t readable; } cases[] = {
-        {"at the start", records, 0},
-        {"inside the first line", records, 10},
-        {"right after a line end", records, fifth_line_end},
-        {"right before a line end", records, fifth_line_end - 1},
-        {"after the first blocks, inside a line", records, 300001},
-        {"one byte short of the end", records, records.size() - 1},
-        {"inside a line longer than a block", with_huge_line, fifth_line_end + 1024 * 1024},
-        {"inside the decoded start of a long line", with_huge_line, fifth_line_end + 100},
+    const std::string failing = "read-eio", once = "read-eio-once", closing = "close-eio";
+    // Bytes read before a read fails.
+    const struct { std::string name, fault; const std::string& source; std::size_t readable; } cases[] = {
+        {"at the start", failing, records, 0},
+        {"inside the first line", failing, records, 10},
+        {"right after a line end", failing, records, fifth_line_end},
+        {"right before a line end", failing, records, fifth_line_end - 1},
+        {"after the first blocks, inside a line", failing, records, 300001},
+        {"one byte short of the end", failing, records, records.size() - 1},
+        {"inside a line longer than a block", failing, with_huge_line, fifth_line_end + 1024 * 1024},
+        {"inside the decoded start of a long line", failing, with_huge_line, fifth_line_end + 100},
         // The read that finds the end of the long line also fails: the line is whole.
-        {"in the read that ends a long line", with_huge_line, fifth_line_end + huge_line.size() + 3},
+        {"in the read that ends a long line", failing, with_huge_line, fifth_line_end + huge_line.size() + 3},
+        // A read error that clears up again still ends the run.
+        {"once, at the start", once, records, 0},
+        {"once, right after a line end", once, records, fifth_line_end},
+        {"once, after the first blocks, inside a line", once, records, 300001},
+        {"once, inside a line longer than a block", once, with_huge_line, fifth_line_end + 1024 * 1024},
+        {"once, inside the decoded start of a long line", once, with_huge_line, fifth_line_end + 100},
         // The injector itself changes nothing while the reads stay within its limit.
-        {"never: one byte beyond the end", records, records.size() + 1},
+        {"never: one byte beyond the end", failing, records, records.size() + 1},
         // As on a network share that reports a failed write only at close:
         // all that was converted stays.
-        {"closing the target", records, closing_fails},
+        {"closing the target", closing, records, std::string::npos},
     };
     for (const auto& c : cases) {
         write_file(source, c.source);
-        const bool closing = c.readable == closing_fails;
-        const std::string limit = std::to_string(c.readable);
-        const CommandResult result =
-            tsconv_with_fault(closing ? Words{"close-eio", target} : Words{"read-eio", source, limit}, source, target);
+        const CommandResult result = tsconv_with_fault(
+            c.fault == closing ? Words{closing, target} : Words{c.fault, source, std::to_string(c.readable)}, source,
+            target);
         if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
         const std::string message =
-            closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
+            c.fault == closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
         EXPECT_TRUE(ran(result, message.empty() ? 0 : failure_status, message)) << c.name;
         // Exactly the records of the lines complete before the failure.
         const std::size_t last_line_end = c.readable == 0 ? std::string::npos : c.source.rfind('\n', c.readable - 1);
