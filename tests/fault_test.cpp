@@ -9,10 +9,13 @@
 #include <sys/mount.h>
 
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output_check.h"
@@ -56,6 +59,13 @@ CommandResult run_scene(const Words& scene, const Words& files) {
     Words words = {TSCONV_SCENES, scene[0], scene.size() > 1 ? scene[1] : "", TSCONV_BINARY};
     words.insert(words.end(), files.begin(), files.end());
     return run_command("/bin/bash", words);
+}
+
+// Sleeps into a fresh second, past the tick of the coarse clock that stamps file changes.
+void wait_for_fresh_second() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::this_thread::sleep_for(std::chrono::nanoseconds(1000000000 - now.tv_nsec + 50000000));
 }
 
 // A tmpfs of the given size at folder, unmounted again at the end.
@@ -234,23 +244,68 @@ TEST(HostileEnvironment, Scenes) {
     }
 }
 
-TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
-    // The zone file is swapped by rename, again and again, while the program
-    // starts: one file keeps UTC, the other changes its offset every five
-    // minutes. Each run must show one file's local times, never a mix.
+// Records a minute apart over two hours in the source, and two zone files of
+// the same size for them in the folder: "steady" keeps its offset over them,
+// "changing" changes it every five minutes.
+Scene zone_change_scene() {
     std::string content;
     for (long long t = 1678874430; t < 1678874430 + 7200; t += 60) content += serial_date(t) + ";1;2;3\n";
-    const auto [folder, source, target] = scene("UTC0", content);  // TZ set below
-    std::vector<long long> every_five_minutes;
-    for (long long t = 1678874400; t < 1678874400 + 7200; t += 300) every_five_minutes.push_back(t);
-    write_file(folder + "/steady", zone_file_bytes({{}, {}, "AAA0"}));
-    write_file(folder + "/changing", zone_file_bytes({every_five_minutes, {}, "AAA0"}));
+    const Scene made = scene("UTC0", content);  // the runs set TZ
+    std::vector<long long> every_day, every_five_minutes;
+    for (long long i = 0; i < 24; ++i) {
+        every_day.push_back(1678874400 - (24 - i) * 86400);
+        every_five_minutes.push_back(1678874400 + i * 300);
+    }
+    write_file(made.folder + "/steady", zone_file_bytes({every_day, {}, "AAA0"}));
+    write_file(made.folder + "/changing", zone_file_bytes({every_five_minutes, {}, "AAA0"}));
+    return made;
+}
+
+TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
+    // The zone file is swapped by rename, again and again, while the program
+    // starts. Each run must show one file's local times, never a mix.
+    const auto [folder, source, target] = zone_change_scene();
     const CommandResult result = run_scene({"zone-swapped-runs"}, {source, target, folder});
     int steady = 0, changing = 0, mixed = -1;
     std::sscanf(result.out.c_str(), "%d %d %d", &steady, &changing, &mixed);
     std::printf("200 runs: %d as the steady file, %d as the changing one, %d mixed\n", steady, changing, mixed);
     EXPECT_EQ(mixed, 0) << result.out << result.err;
     EXPECT_EQ(steady + changing, 200);
+}
+
+// The zone file changes at the very moment the program calls tzset(), made by
+// the preloaded tsconv_tzset_interposer: the C library reads the changing
+// file, and the target must be that file's, even where the program's own read
+// of the zone file found another file, or none, or the same bytes.
+TEST(HostileEnvironment, ZoneFileChangesAtTzset) {
+    const auto [folder, source, target] = zone_change_scene();
+    for (const std::string zone : {"steady", "changing"}) {
+        const Words run = {"TZ=" + folder + "/" + zone, TSCONV_BINARY, source, "dummy", folder + "/" + zone + ".csv"};
+        ASSERT_TRUE(ran(run_command("/usr/bin/env", run), 0, ""));
+    }
+    ASSERT_NE(read_file(folder + "/steady.csv"), read_file(folder + "/changing.csv"));
+    const char* asan_options = std::getenv("ASAN_OPTIONS");  // AddressSanitizer wants to be loaded first
+    // TZ "AAA0" names the file zones/AAA0 under TZDIR, or, where there is none, a rule.
+    const struct { std::string action, zone_before, with; } cases[] = {
+        {"rewrite", "steady", "changing"},  // within a second, the modification time put back
+        {"replace", "changing", "steady"},  // by rename, after the C library read the file
+        {"create", "", "changing"},         // before the C library reads it
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(folder + "/zones");
+        fs::create_directories(folder + "/zones");
+        fs::copy_file(folder + "/" + c.with, folder + "/with", fs::copy_options::overwrite_existing);
+        if (c.action == "rewrite") wait_for_fresh_second();
+        if (!c.zone_before.empty()) fs::copy_file(folder + "/" + c.zone_before, folder + "/zones/AAA0");
+        const CommandResult result = run_command(
+            "/usr/bin/env", {"LD_PRELOAD=" TSCONV_TZSET_INTERPOSER,
+                             "ASAN_OPTIONS=" + std::string(asan_options ? asan_options : "") + ":verify_asan_link_order=0",
+                             "TZ=AAA0", "TZDIR=" + folder + "/zones", "TSCONV_TZSET_ACTION=" + c.action,
+                             "TSCONV_TZSET_ZONE=" + folder + "/zones/AAA0", "TSCONV_TZSET_WITH=" + folder + "/with",
+                             TSCONV_BINARY, source, "dummy", target});
+        EXPECT_TRUE(ran(result, 0, "")) << c.action;
+        EXPECT_EQ(read_file(target), read_file(folder + "/changing.csv")) << c.action;
+    }
 }
 
 }  // namespace
