@@ -3,7 +3,7 @@
 // program or the C library it uses:
 //
 //   tsconv_fault_inject read-eio PATH N -- PROGRAM ARGUMENTS...
-//       reads from PATH deliver its first N bytes, then fail with EIO;
+//       reads (read, pread64) from PATH deliver its first N bytes, then fail with EIO;
 //   tsconv_fault_inject read-eio-once PATH N -- PROGRAM ARGUMENTS...
 //       the same, but only the first read after those N bytes fails: the file reads on from there;
 //   tsconv_fault_inject close-eio PATH -- PROGRAM ARGUMENTS...
@@ -23,7 +23,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -77,7 +76,6 @@ bool names_file(pid_t pid, std::uint64_t fd, const char* path) {
            opened.st_ino == named.st_ino;
 }
 
-bool is_read(std::uint64_t nr) { return nr == SYS_read || nr == SYS_pread64 || nr == SYS_readv || nr == SYS_preadv; }
 
 struct Fault {
     bool on_read = false;  // else on close
@@ -90,11 +88,11 @@ struct Fault {
 
 void entering_call(pid_t tid, Fault& fault, const __ptrace_syscall_info& info) {
     const std::uint64_t nr = info.entry.nr;
-    const bool relevant = fault.on_read ? is_read(nr) : nr == SYS_close;
+    const bool relevant = fault.on_read ? nr == SYS_read || nr == SYS_pread64 : nr == SYS_close;
     fault.watched_call[tid] = relevant && names_file(tid, info.entry.args[0], fault.path);
     // A read asks for no more than may be delivered: the file's position stays where the delivered bytes end.
-    const std::uint64_t left = fault.limit - std::min(fault.delivered, fault.limit);
-    if (fault.watched_call[tid] && (nr == SYS_read || nr == SYS_pread64) && info.entry.args[2] > left) {
+    const std::uint64_t left = fault.delivered >= fault.limit ? 0 : fault.limit - fault.delivered;
+    if (fault.on_read && fault.watched_call[tid] && info.entry.args[2] > left) {
         set_register(tid, false, static_cast<long long>(left));
     }
 }
@@ -103,15 +101,11 @@ void leaving_call(pid_t tid, Fault& fault, const __ptrace_syscall_info& info) {
     if (!fault.watched_call[tid]) return;
     fault.watched_call[tid] = false;
     if (info.exit.is_error) return;
-    const auto got = static_cast<std::uint64_t>(info.exit.rval);
     if (!fault.on_read || fault.delivered >= fault.limit) {  // every close fails
         set_register(tid, true, -EIO);
         if (fault.once) fault.limit = UINT64_MAX;
-    } else if (got > fault.limit - fault.delivered) {
-        set_register(tid, true, static_cast<long long>(fault.limit - fault.delivered));
-        fault.delivered = fault.limit;
     } else {
-        fault.delivered += got;
+        fault.delivered += static_cast<std::uint64_t>(info.exit.rval);  // no more than asked for
     }
 }
 

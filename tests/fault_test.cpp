@@ -1,17 +1,14 @@
 // The real tsconv binary when the disk fails under it: the target's device
-// (a small tmpfs mounted here where that is allowed, or /dev/full) fills up,
-// closing the target or reading the source fails (the kernel's answers changed
-// by tsconv_fault_inject through ptrace). Each ends with its message and
-// status -1, and the target keeps exactly what was converted before. And
-// when the world around it, set by bash, is hostile.
+// (a small tmpfs where one can be mounted, or /dev/full) fills up, closing the
+// target or reading the source fails (the kernel's answers changed by
+// tsconv_fault_inject through ptrace). Each ends with its message and status
+// -1, and the target keeps exactly what was converted before. And when the
+// world around it is hostile: set by hostile_scenes.sh, or the zone file
+// changed by tsconv_tzset_interposer when the program calls tzset().
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
-#include <cerrno>
 #include <chrono>
-#include <ctime>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -39,19 +36,18 @@ std::string records_source(std::size_t lines) {
     return source;
 }
 
+// Runs tsconv from source to target by the program and arguments in front: the fault injector, env.
+CommandResult tsconv_behind(Words front, const std::string& source, const std::string& target) {
+    front.insert(front.end(), {TSCONV_BINARY, source, "dummy", target});
+    return run_command(front[0], Words(front.begin() + 1, front.end()));
+}
+
 // What converting the content gives without any fault, with these warnings.
 std::string converted(const std::string& content, const std::string& warnings = "") {
     const std::string folder = scratch_folder("-reference");
     write_file(folder + "/source.csv", content);
-    const CommandResult result = run_command(TSCONV_BINARY, {folder + "/source.csv", "dummy", folder + "/target.csv"});
-    EXPECT_TRUE(ran(result, 0, "", warnings));
+    EXPECT_TRUE(ran(tsconv_behind({"/usr/bin/env"}, folder + "/source.csv", folder + "/target.csv"), 0, "", warnings));
     return read_file(folder + "/target.csv");
-}
-
-CommandResult tsconv_with_fault(const Words& fault, const std::string& source, const std::string& target) {
-    Words arguments = fault;
-    arguments.insert(arguments.end(), {"--", TSCONV_BINARY, source, "dummy", target});
-    return run_command(TSCONV_FAULT_INJECT, arguments);
 }
 
 // Runs a scene of hostile_scenes.sh: its name and setting, then the source, target, scratch folder, zone file.
@@ -63,22 +59,9 @@ CommandResult run_scene(const Words& scene, const Words& files) {
 
 // Sleeps into a fresh second, past the tick of the coarse clock that stamps file changes.
 void wait_for_fresh_second() {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::this_thread::sleep_for(std::chrono::nanoseconds(1000000000 - now.tv_nsec + 50000000));
+    const auto into_second = std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050) - into_second);
 }
-
-// A tmpfs of the given size at folder, unmounted again at the end.
-struct SmallDevice {
-    SmallDevice(const std::string& at, const std::string& size) : folder(at) {
-        fs::create_directories(folder);
-        if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) error = std::strerror(errno);
-    }
-    SmallDevice(const SmallDevice&) = delete;
-    SmallDevice& operator=(const SmallDevice&) = delete;
-    ~SmallDevice() { if (error.empty()) umount2(folder.c_str(), MNT_DETACH); }
-    std::string folder, error;  // the error: why it could not be mounted
-};
 
 // Reads of the source that fail part-way, for good or once (the disk then
 // reads on), or closing the target that fails, through the kernel's answers.
@@ -116,9 +99,9 @@ TEST(FaultInjection, ReadOrCloseFails) {
     };
     for (const auto& c : cases) {
         write_file(source, c.source);
-        const CommandResult result = tsconv_with_fault(
-            c.fault == closing ? Words{closing, target} : Words{c.fault, source, std::to_string(c.readable)}, source,
-            target);
+        Words injector = {TSCONV_FAULT_INJECT, c.fault, source, std::to_string(c.readable), "--"};
+        if (c.fault == closing) injector = {TSCONV_FAULT_INJECT, closing, target, "--"};
+        const CommandResult result = tsconv_behind(injector, source, target);
         if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
         const std::string message =
             c.fault == closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
@@ -138,15 +121,14 @@ TEST(FaultInjection, ReadOrCloseFails) {
 TEST(FaultInjection, TargetCutShort) {
     const struct {
         std::string name;
-        bool on_device;
         Words scene;
         std::size_t lines, least_kept, most_kept;
     } cases[] = {
-        {"device fills up part-way", true, {"run"}, 40000, 512 * 1024, 1024 * 1024},
-        {"device full before the run", true, {"device-full"}, 3, 0, 0},
-        {"file-size limit", false, {"file-size-limit", "100"}, 10000, 99 * 1024, 103 * 1024},
-        {"file-size limit", false, {"file-size-limit", "103"}, 10000, 99 * 1024, 103 * 1024},
-        {"file-size limit, SIGXFSZ ignored", false, {"file-size-limit-ignored", "103"}, 10000, 99 * 1024, 103 * 1024},
+        {"device fills up part-way", {"device"}, 40000, 512 * 1024, 1024 * 1024},
+        {"device full before the run", {"device", "full"}, 3, 0, 0},
+        {"file-size limit", {"file-size-limit", "100"}, 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit", {"file-size-limit", "103"}, 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit, SIGXFSZ ignored", {"file-size-limit-ignored", "103"}, 10000, 99 * 1024, 103 * 1024},
     };
     std::string unmounted;
     for (const auto& c : cases) {
@@ -155,15 +137,14 @@ TEST(FaultInjection, TargetCutShort) {
         const std::string full_target = converted(records);
         const std::string what = c.name + " (" + c.scene.back() + ")";
         ASSERT_GT(full_target.size(), c.most_kept * 2) << what;
-        std::optional<SmallDevice> device;
-        if (c.on_device && !device.emplace(folder + "/device", "1m").error.empty()) {
-            unmounted = device->error;
+        const CommandResult result = run_scene(c.scene, {source, target, folder});
+        if (result.status == 77) {
+            unmounted = "cannot mount a tmpfs here: " + result.err;
             continue;
         }
-        const std::string cut = c.on_device ? folder + "/device/target.csv" : target;
-        const CommandResult result = run_scene(c.scene, {source, cut, folder});
-        EXPECT_TRUE(ran(result, failure_status, write_failed(cut))) << what;
-        const std::string kept = read_file(cut);
+        const std::string written = c.scene[0] == "device" ? folder + "/device/target.csv" : target;
+        EXPECT_TRUE(ran(result, failure_status, write_failed(written))) << what;
+        const std::string kept = read_file(target);
         EXPECT_TRUE(starts_with(full_target, kept)) << what;
         EXPECT_TRUE(kept.empty() || (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0))
             << what << ": ends in " << kept.substr(kept.size() < 20 ? 0 : kept.size() - 20);
@@ -171,7 +152,7 @@ TEST(FaultInjection, TargetCutShort) {
         EXPECT_GE(kept.size(), c.least_kept) << what;
         std::printf("%s: %zu of %zu target bytes kept\n", what.c_str(), kept.size(), full_target.size());
     }
-    if (!unmounted.empty()) GTEST_SKIP() << "cannot mount a tmpfs here: " << unmounted;
+    if (!unmounted.empty()) GTEST_SKIP() << unmounted;
 }
 
 // Scenes of hostile_scenes.sh around one run, in UTC. "$2" in the expected
@@ -182,7 +163,7 @@ TEST(HostileEnvironment, Scenes) {
     const std::string two_records = header + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                              "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n";
     std::string on_terminal = skipped_warning(2) + write_failed("/dev/full");
-    for (std::size_t at = 0; (at = on_terminal.find('\n', at)) != std::string::npos; at += 2) on_terminal.insert(at, "\r");
+    for (std::size_t i = 0; (i = on_terminal.find('\n', i)) != std::string::npos; i += 2) on_terminal.insert(i, "\r");
     std::string many_warnings_source, many_warnings;
     for (int i = 0; i < 30000; ++i) {
         many_warnings_source += "45000;" + std::to_string(i) + "\n1e400;1;2;3\n";
@@ -208,7 +189,8 @@ TEST(HostileEnvironment, Scenes) {
         {records_source(100000), {"target-pipe-reader-leaves"}, failure_status, write_failed("/dev/fd/3")},
         // Warnings are a side channel: when nobody reads them any more, the
         // conversion still goes on to the end.
-        {many_warnings_source, {"warning-pipe-reader-leaves"}, 0, "", "", converted(many_warnings_source, many_warnings)},
+        {many_warnings_source, {"warning-pipe-reader-leaves"}, 0, "", "",
+         converted(many_warnings_source, many_warnings)},
         // Reading and writing one FIFO or pipe at once would wait for ever for
         // the source to end: refused like the same regular file. A character
         // device such as /dev/null as both is harmless and allowed.
@@ -217,7 +199,7 @@ TEST(HostileEnvironment, Scenes) {
         {"", {"same-device"}, 0, ""},
         // A zone file's bytes wait in a FIFO whose writer stays: the C library
         // reads what it needs, and nothing else may open the FIFO again and wait.
-        {"45000,5;1;2;3\n", {"zone-fifo"}, 0, "", "", header + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        {"45000,5;1;2;3\n", {"zone-fifo"}, 0, "", "", two_records.substr(0, two_records.rfind("15.03"))},
     };
     // No file of the run may take descriptor 0, 1 or 2: the warning for line
     // 2 must not land in the target.
@@ -228,7 +210,7 @@ TEST(HostileEnvironment, Scenes) {
     const std::string zone = scratch_folder("-zone") + "/zone";
     write_file(zone, zone_file_bytes({{}, {}, "UTC0"}));
     for (const Case& c : cases) {
-        const std::string name = c.scene[0] + " " + c.scene.back() + ", " + std::to_string(c.content.size()) + " bytes";
+        const std::string name = c.scene[0] + " " + c.scene.back() + ", source of " + std::to_string(c.content.size());
         const auto [folder, source, target] = scene("UTC0", c.content);
         const CommandResult result = run_scene(c.scene, {source, target, folder, zone});
         if (result.status == 77) {
@@ -266,11 +248,8 @@ TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
     // starts. Each run must show one file's local times, never a mix.
     const auto [folder, source, target] = zone_change_scene();
     const CommandResult result = run_scene({"zone-swapped-runs"}, {source, target, folder});
-    int steady = 0, changing = 0, mixed = -1;
-    std::sscanf(result.out.c_str(), "%d %d %d", &steady, &changing, &mixed);
-    std::printf("200 runs: %d as the steady file, %d as the changing one, %d mixed\n", steady, changing, mixed);
-    EXPECT_EQ(mixed, 0) << result.out << result.err;
-    EXPECT_EQ(steady + changing, 200);
+    std::printf("%s", result.out.c_str());
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
 }
 
 // The zone file changes at the very moment the program calls tzset(), made by
@@ -279,30 +258,27 @@ TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
 // of the zone file found another file, or none, or the same bytes.
 TEST(HostileEnvironment, ZoneFileChangesAtTzset) {
     const auto [folder, source, target] = zone_change_scene();
-    for (const std::string zone : {"steady", "changing"}) {
-        const Words run = {"TZ=" + folder + "/" + zone, TSCONV_BINARY, source, "dummy", folder + "/" + zone + ".csv"};
-        ASSERT_TRUE(ran(run_command("/usr/bin/env", run), 0, ""));
+    for (const std::string zone : {"/steady", "/changing"}) {
+        ASSERT_TRUE(ran(tsconv_behind({"/usr/bin/env", "TZ=" + folder + zone}, source, folder + zone + ".csv"), 0, ""));
     }
     ASSERT_NE(read_file(folder + "/steady.csv"), read_file(folder + "/changing.csv"));
     const char* asan_options = std::getenv("ASAN_OPTIONS");  // AddressSanitizer wants to be loaded first
-    // TZ "AAA0" names the file zones/AAA0 under TZDIR, or, where there is none, a rule.
+    // TZ "AAA0" names the file AAA0 in the folder as TZDIR, or, where there is none, a rule.
     const struct { std::string action, zone_before, with; } cases[] = {
         {"rewrite", "steady", "changing"},  // within a second, the modification time put back
         {"replace", "changing", "steady"},  // by rename, after the C library read the file
         {"create", "", "changing"},         // before the C library reads it
     };
     for (const auto& c : cases) {
-        fs::remove_all(folder + "/zones");
-        fs::create_directories(folder + "/zones");
+        fs::remove(folder + "/AAA0");
         fs::copy_file(folder + "/" + c.with, folder + "/with", fs::copy_options::overwrite_existing);
         if (c.action == "rewrite") wait_for_fresh_second();
-        if (!c.zone_before.empty()) fs::copy_file(folder + "/" + c.zone_before, folder + "/zones/AAA0");
-        const CommandResult result = run_command(
-            "/usr/bin/env", {"LD_PRELOAD=" TSCONV_TZSET_INTERPOSER,
-                             "ASAN_OPTIONS=" + std::string(asan_options ? asan_options : "") + ":verify_asan_link_order=0",
-                             "TZ=AAA0", "TZDIR=" + folder + "/zones", "TSCONV_TZSET_ACTION=" + c.action,
-                             "TSCONV_TZSET_ZONE=" + folder + "/zones/AAA0", "TSCONV_TZSET_WITH=" + folder + "/with",
-                             TSCONV_BINARY, source, "dummy", target});
+        if (!c.zone_before.empty()) fs::copy_file(folder + "/" + c.zone_before, folder + "/AAA0");
+        const CommandResult result = tsconv_behind(
+            {"/usr/bin/env", "LD_PRELOAD=" TSCONV_TZSET_INTERPOSER, "TZ=AAA0", "TZDIR=" + folder,
+             "ASAN_OPTIONS=" + std::string(asan_options ? asan_options : "") + ":verify_asan_link_order=0",
+             "TSCONV_TZSET=" + c.action + " " + folder + "/with"},
+            source, target);
         EXPECT_TRUE(ran(result, 0, "")) << c.action;
         EXPECT_EQ(read_file(target), read_file(folder + "/changing.csv")) << c.action;
     }

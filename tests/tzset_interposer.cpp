@@ -1,11 +1,9 @@
-// Preloaded into tsconv by the fault tests (LD_PRELOAD): the program's call of
-// tzset() changes the zone file TSCONV_TZSET_ZONE at exactly that moment, with
-// the file TSCONV_TZSET_WITH, as TSCONV_TZSET_ACTION says:
-//   rewrite  before the C library reads it: written over in place (the same
-//            file and size), its modification time put back, all within the
-//            second of the file's creation;
+// Preloaded into tsconv by the fault tests: the program's call of tzset() changes the zone file
+// $TZDIR/$TZ at exactly that moment, with the file WITH, as TSCONV_TZSET="ACTION WITH" says:
+//   rewrite  before the C library reads it: written over in place (the same file and size), its
+//            modification time put back, all within the second of the file's creation;
 //   create   before the C library reads it: made where there was none;
-//   replace  after the C library read it: the other file renamed into its place.
+//   replace  after the C library read it: WITH renamed into its place.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -17,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace {
 
@@ -25,17 +24,10 @@ namespace {
     std::_Exit(70);
 }
 
-void real_tzset() {
-    const auto real = reinterpret_cast<void (*)()>(dlsym(RTLD_NEXT, "tzset"));
-    if (real == nullptr) fail("no tzset to call");
-    real();
-}
-
 void rewrite_in_place(const char* zone, const char* with) {
     struct stat created, rewritten;
     if (stat(zone, &created) != 0) fail(zone);
-    // A change stamped by the coarse clock must still differ from the creation's.
-    const timespec pause{0, 20 * 1000 * 1000};
+    const timespec pause{0, 20 * 1000 * 1000};  // a change stamped by the coarse clock still differs
     nanosleep(&pause, nullptr);
     char bytes[65536];
     const int from = open(with, O_RDONLY), to = open(zone, O_WRONLY);
@@ -52,12 +44,14 @@ void rewrite_in_place(const char* zone, const char* with) {
 }  // namespace
 
 extern "C" void tzset() noexcept {
-    const char* action = std::getenv("TSCONV_TZSET_ACTION");
-    const char* zone = std::getenv("TSCONV_TZSET_ZONE");
-    const char* with = std::getenv("TSCONV_TZSET_WITH");
-    if (action == nullptr || zone == nullptr || with == nullptr) fail("TSCONV_TZSET_ACTION, _ZONE, _WITH not set");
-    if (std::strcmp(action, "rewrite") == 0) rewrite_in_place(zone, with);
-    if (std::strcmp(action, "create") == 0 && link(with, zone) != 0) fail("cannot create");
-    real_tzset();
-    if (std::strcmp(action, "replace") == 0 && rename(with, zone) != 0) fail("cannot replace");
+    const char *setting = std::getenv("TSCONV_TZSET"), *folder = std::getenv("TZDIR"), *tz = std::getenv("TZ");
+    if (setting == nullptr || std::strchr(setting, ' ') == nullptr || folder == nullptr || tz == nullptr) {
+        fail("TSCONV_TZSET, TZDIR or TZ not set");
+    }
+    const std::string action(setting, std::strchr(setting, ' ')), zone = std::string(folder) + "/" + tz;
+    const char* const with = std::strchr(setting, ' ') + 1;
+    if (action == "rewrite") rewrite_in_place(zone.c_str(), with);
+    if (action == "create" && link(with, zone.c_str()) != 0) fail("cannot create");
+    reinterpret_cast<void (*)()>(dlsym(RTLD_NEXT, "tzset"))();
+    if (action == "replace" && rename(with, zone.c_str()) != 0) fail("cannot replace");
 }
