@@ -57,12 +57,6 @@ CommandResult run_scene(const Words& scene, const Words& files) {
     return run_command("/bin/bash", words);
 }
 
-// Sleeps into a fresh second, past the tick of the coarse clock that stamps file changes.
-void wait_for_fresh_second() {
-    const auto into_second = std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1050) - into_second);
-}
-
 // Reads of the source that fail part-way, for good or once (the disk then
 // reads on), or closing the target that fails, through the kernel's answers.
 TEST(FaultInjection, ReadOrCloseFails) {
@@ -272,7 +266,9 @@ TEST(HostileEnvironment, ZoneFileChangesAtTzset) {
     for (const auto& c : cases) {
         fs::remove(folder + "/AAA0");
         fs::copy_file(folder + "/" + c.with, folder + "/with", fs::copy_options::overwrite_existing);
-        if (c.action == "rewrite") wait_for_fresh_second();
+        // The file made and rewritten early in one second, past the tick of the coarse clock that stamps changes.
+        const auto into_second = std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1);
+        if (c.action == "rewrite") std::this_thread::sleep_for(std::chrono::milliseconds(1050) - into_second);
         if (!c.zone_before.empty()) fs::copy_file(folder + "/" + c.zone_before, folder + "/AAA0");
         const CommandResult result = tsconv_behind(
             {"/usr/bin/env", "LD_PRELOAD=" TSCONV_TZSET_INTERPOSER, "TZ=AAA0", "TZDIR=" + folder,
