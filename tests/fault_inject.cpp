@@ -3,7 +3,9 @@
 // program or the C library it uses:
 //
 //   tsconv_fault_inject read-eio PATH N -- PROGRAM ARGUMENTS...
-//       reads from PATH deliver its first N bytes, then fail with EIO;
+//       reads (read, pread64) from PATH deliver its first N bytes, then fail with EIO;
+//   tsconv_fault_inject read-eio-once PATH N -- PROGRAM ARGUMENTS...
+//       the same, but only the first read after those N bytes fails: the file reads on from there;
 //   tsconv_fault_inject close-eio PATH -- PROGRAM ARGUMENTS...
 //       closing PATH fails with EIO (the descriptor is gone all the same).
 //
@@ -46,22 +48,23 @@ constexpr bool supported = true;
 constexpr bool supported = false;
 #endif
 
-// Replaces the result of the system call the tracee is leaving.
-void set_result(pid_t pid, long long result) {
+// Replaces the result of the system call the tracee is leaving, or the third argument of the one it enters.
+void set_register(pid_t pid, bool result, long long value) {
 #if defined(__x86_64__)
     user_regs_struct regs;
     if (ptrace(PTRACE_GETREGS, pid, nullptr, &regs) != 0) die("PTRACE_GETREGS");
-    regs.rax = static_cast<unsigned long long>(result);
+    (result ? regs.rax : regs.rdx) = static_cast<unsigned long long>(value);
     if (ptrace(PTRACE_SETREGS, pid, nullptr, &regs) != 0) die("PTRACE_SETREGS");
 #elif defined(__aarch64__)
     user_pt_regs regs;
     iovec io{&regs, sizeof regs};
     if (ptrace(PTRACE_GETREGSET, pid, NT_PRSTATUS, &io) != 0) die("PTRACE_GETREGSET");
-    regs.regs[0] = static_cast<unsigned long long>(result);
+    regs.regs[result ? 0 : 2] = static_cast<unsigned long long>(value);
     if (ptrace(PTRACE_SETREGSET, pid, NT_PRSTATUS, &io) != 0) die("PTRACE_SETREGSET");
 #else
     (void)pid;
     (void)result;
+    (void)value;
 #endif
 }
 
@@ -73,10 +76,10 @@ bool names_file(pid_t pid, std::uint64_t fd, const char* path) {
            opened.st_ino == named.st_ino;
 }
 
-bool is_read(std::uint64_t nr) { return nr == SYS_read || nr == SYS_pread64 || nr == SYS_readv || nr == SYS_preadv; }
 
 struct Fault {
     bool on_read = false;  // else on close
+    bool once = false;     // only one read fails
     const char* path = nullptr;
     std::uint64_t limit = 0;  // bytes delivered before reads fail
     std::uint64_t delivered = 0;
@@ -85,22 +88,24 @@ struct Fault {
 
 void entering_call(pid_t tid, Fault& fault, const __ptrace_syscall_info& info) {
     const std::uint64_t nr = info.entry.nr;
-    const bool relevant = fault.on_read ? is_read(nr) : nr == SYS_close;
+    const bool relevant = fault.on_read ? nr == SYS_read || nr == SYS_pread64 : nr == SYS_close;
     fault.watched_call[tid] = relevant && names_file(tid, info.entry.args[0], fault.path);
+    // A read asks for no more than may be delivered: the file's position stays where the delivered bytes end.
+    const std::uint64_t left = fault.delivered >= fault.limit ? 0 : fault.limit - fault.delivered;
+    if (fault.on_read && fault.watched_call[tid] && info.entry.args[2] > left) {
+        set_register(tid, false, static_cast<long long>(left));
+    }
 }
 
 void leaving_call(pid_t tid, Fault& fault, const __ptrace_syscall_info& info) {
     if (!fault.watched_call[tid]) return;
     fault.watched_call[tid] = false;
     if (info.exit.is_error) return;
-    const auto got = static_cast<std::uint64_t>(info.exit.rval);
     if (!fault.on_read || fault.delivered >= fault.limit) {  // every close fails
-        set_result(tid, -EIO);
-    } else if (got > fault.limit - fault.delivered) {
-        set_result(tid, static_cast<long long>(fault.limit - fault.delivered));
-        fault.delivered = fault.limit;
+        set_register(tid, true, -EIO);
+        if (fault.once) fault.limit = UINT64_MAX;
     } else {
-        fault.delivered += got;
+        fault.delivered += static_cast<std::uint64_t>(info.exit.rval);  // no more than asked for
     }
 }
 
@@ -146,12 +151,13 @@ int trace(pid_t pid, Fault& fault) {
 
 int main(int argc, char** argv) {
     Fault fault;
-    fault.on_read = argc > 1 && std::strcmp(argv[1], "read-eio") == 0;
+    fault.once = argc > 1 && std::strcmp(argv[1], "read-eio-once") == 0;
+    fault.on_read = fault.once || (argc > 1 && std::strcmp(argv[1], "read-eio") == 0);
     const int next = fault.on_read ? 4 : 3;  // the "--"
     if ((!fault.on_read && (argc < 2 || std::strcmp(argv[1], "close-eio") != 0)) || next + 1 >= argc ||
         std::strcmp(argv[next], "--") != 0) {
         std::fprintf(stderr,
-                     "usage: tsconv_fault_inject read-eio PATH N -- PROGRAM ARGUMENTS...\n"
+                     "usage: tsconv_fault_inject read-eio[-once] PATH N -- PROGRAM ARGUMENTS...\n"
                      "       tsconv_fault_inject close-eio PATH -- PROGRAM ARGUMENTS...\n");
         return status_internal;
     }

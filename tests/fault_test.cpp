@@ -1,18 +1,18 @@
 // The real tsconv binary when the disk fails under it: the target's device
-// (a small tmpfs mounted here where that is allowed, or /dev/full) fills up,
-// closing the target or reading the source fails (the kernel's answers changed
-// by tsconv_fault_inject through ptrace). Each ends with its message and
-// status -1, and the target keeps exactly what was converted before. And
-// when the world around it, set by bash, is hostile.
+// (a small tmpfs where one can be mounted, or /dev/full) fills up, closing the
+// target or reading the source fails (the kernel's answers changed by
+// tsconv_fault_inject through ptrace). Each ends with its message and status
+// -1, and the target keeps exactly what was converted before. And when the
+// world around it is hostile: set by hostile_scenes.sh, or the zone file
+// changed by tsconv_tzset_interposer when the program calls tzset().
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
-#include <cerrno>
-#include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output_check.h"
@@ -36,42 +36,29 @@ std::string records_source(std::size_t lines) {
     return source;
 }
 
+// Runs tsconv from source to target by the program and arguments in front: the fault injector, env.
+CommandResult tsconv_behind(Words front, const std::string& source, const std::string& target) {
+    front.insert(front.end(), {TSCONV_BINARY, source, "dummy", target});
+    return run_command(front[0], Words(front.begin() + 1, front.end()));
+}
+
 // What converting the content gives without any fault, with these warnings.
 std::string converted(const std::string& content, const std::string& warnings = "") {
     const std::string folder = scratch_folder("-reference");
     write_file(folder + "/source.csv", content);
-    const CommandResult result = run_command(TSCONV_BINARY, {folder + "/source.csv", "dummy", folder + "/target.csv"});
-    EXPECT_TRUE(ran(result, 0, "", warnings));
+    EXPECT_TRUE(ran(tsconv_behind({"/usr/bin/env"}, folder + "/source.csv", folder + "/target.csv"), 0, "", warnings));
     return read_file(folder + "/target.csv");
 }
 
-CommandResult tsconv_with_fault(const Words& fault, const std::string& source, const std::string& target) {
-    Words arguments = fault;
-    arguments.insert(arguments.end(), {"--", TSCONV_BINARY, source, "dummy", target});
-    return run_command(TSCONV_FAULT_INJECT, arguments);
-}
-
-// Runs a bash script with $0 the tsconv binary and $1... the arguments.
-CommandResult tsconv_in_bash(const std::string& script, const Words& arguments) {
-    Words words = {"-c", script, TSCONV_BINARY};
-    words.insert(words.end(), arguments.begin(), arguments.end());
+// Runs a scene of hostile_scenes.sh: its name and setting, then the source, target, scratch folder, zone file.
+CommandResult run_scene(const Words& scene, const Words& files) {
+    Words words = {TSCONV_SCENES, scene[0], scene.size() > 1 ? scene[1] : "", TSCONV_BINARY};
+    words.insert(words.end(), files.begin(), files.end());
     return run_command("/bin/bash", words);
 }
 
-// A tmpfs of the given size at folder, unmounted again at the end.
-struct SmallDevice {
-    SmallDevice(const std::string& at, const std::string& size) : folder(at) {
-        fs::create_directories(folder);
-        if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) error = std::strerror(errno);
-    }
-    SmallDevice(const SmallDevice&) = delete;
-    SmallDevice& operator=(const SmallDevice&) = delete;
-    ~SmallDevice() { if (error.empty()) umount2(folder.c_str(), MNT_DETACH); }
-    std::string folder, error;  // the error: why it could not be mounted
-};
-
-// Reads of the source that fail part-way, or closing the target that fails,
-// through the kernel's answers.
+// Reads of the source that fail part-way, for good or once (the disk then
+// reads on), or closing the target that fails, through the kernel's answers.
 TEST(FaultInjection, ReadOrCloseFails) {
     // About 700 KiB, so that reads of several blocks happen before a failure.
     const std::string records = records_source(24000);
@@ -79,34 +66,39 @@ TEST(FaultInjection, ReadOrCloseFails) {
     const std::size_t fifth_line_end = records_source(4).size();  // the column names and four records
     const std::string huge_line = "45100;1;2;3;" + std::string(3 * 1024 * 1024, '7') + "\r\n";
     const std::string with_huge_line = records.substr(0, fifth_line_end) + huge_line + "45101;4\r\n";
-    constexpr std::size_t closing_fails = std::string::npos;
-    // Bytes read before reads fail, or closing_fails.
-    const struct { std::string name; const std::string& source; std::size_t readable; } cases[] = {
-        {"at the start", records, 0},
-        {"inside the first line", records, 10},
-        {"right after a line end", records, fifth_line_end},
-        {"right before a line end", records, fifth_line_end - 1},
-        {"after the first blocks, inside a line", records, 300001},
-        {"one byte short of the end", records, records.size() - 1},
-        {"inside a line longer than a block", with_huge_line, fifth_line_end + 1024 * 1024},
-        {"inside the decoded start of a long line", with_huge_line, fifth_line_end + 100},
+    const std::string failing = "read-eio", once = "read-eio-once", closing = "close-eio";
+    // Bytes read before a read fails.
+    const struct { std::string name, fault; const std::string& source; std::size_t readable; } cases[] = {
+        {"at the start", failing, records, 0},
+        {"inside the first line", failing, records, 10},
+        {"right after a line end", failing, records, fifth_line_end},
+        {"right before a line end", failing, records, fifth_line_end - 1},
+        {"after the first blocks, inside a line", failing, records, 300001},
+        {"one byte short of the end", failing, records, records.size() - 1},
+        {"inside a line longer than a block", failing, with_huge_line, fifth_line_end + 1024 * 1024},
+        {"inside the decoded start of a long line", failing, with_huge_line, fifth_line_end + 100},
         // The read that finds the end of the long line also fails: the line is whole.
-        {"in the read that ends a long line", with_huge_line, fifth_line_end + huge_line.size() + 3},
+        {"in the read that ends a long line", failing, with_huge_line, fifth_line_end + huge_line.size() + 3},
+        // A read error that clears up again still ends the run.
+        {"once, at the start", once, records, 0},
+        {"once, right after a line end", once, records, fifth_line_end},
+        {"once, after the first blocks, inside a line", once, records, 300001},
+        {"once, inside a line longer than a block", once, with_huge_line, fifth_line_end + 1024 * 1024},
+        {"once, inside the decoded start of a long line", once, with_huge_line, fifth_line_end + 100},
         // The injector itself changes nothing while the reads stay within its limit.
-        {"never: one byte beyond the end", records, records.size() + 1},
+        {"never: one byte beyond the end", failing, records, records.size() + 1},
         // As on a network share that reports a failed write only at close:
         // all that was converted stays.
-        {"closing the target", records, closing_fails},
+        {"closing the target", closing, records, std::string::npos},
     };
     for (const auto& c : cases) {
         write_file(source, c.source);
-        const bool closing = c.readable == closing_fails;
-        const std::string limit = std::to_string(c.readable);
-        const CommandResult result =
-            tsconv_with_fault(closing ? Words{"close-eio", target} : Words{"read-eio", source, limit}, source, target);
+        Words injector = {TSCONV_FAULT_INJECT, c.fault, source, std::to_string(c.readable), "--"};
+        if (c.fault == closing) injector = {TSCONV_FAULT_INJECT, closing, target, "--"};
+        const CommandResult result = tsconv_behind(injector, source, target);
         if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
         const std::string message =
-            closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
+            c.fault == closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
         EXPECT_TRUE(ran(result, message.empty() ? 0 : failure_status, message)) << c.name;
         // Exactly the records of the lines complete before the failure.
         const std::size_t last_line_end = c.readable == 0 ? std::string::npos : c.source.rfind('\n', c.readable - 1);
@@ -123,32 +115,30 @@ TEST(FaultInjection, ReadOrCloseFails) {
 TEST(FaultInjection, TargetCutShort) {
     const struct {
         std::string name;
-        bool on_device;
-        std::string setting;  // run by bash first; $2 is the target, $3 the folder
+        Words scene;
         std::size_t lines, least_kept, most_kept;
     } cases[] = {
-        {"device fills up part-way", true, ":", 40000, 512 * 1024, 1024 * 1024},
-        {"device full before the run", true, "cat /dev/zero >\"$3/device/filler\" 2>/dev/null", 3, 0, 0},
-        {"file-size limit", false, "ulimit -f 100", 10000, 99 * 1024, 103 * 1024},
-        {"file-size limit", false, "ulimit -f 103", 10000, 99 * 1024, 103 * 1024},
-        {"file-size limit, SIGXFSZ ignored", false, "trap '' XFSZ; ulimit -f 103", 10000, 99 * 1024, 103 * 1024},
+        {"device fills up part-way", {"device"}, 40000, 512 * 1024, 1024 * 1024},
+        {"device full before the run", {"device", "full"}, 3, 0, 0},
+        {"file-size limit", {"file-size-limit", "100"}, 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit", {"file-size-limit", "103"}, 10000, 99 * 1024, 103 * 1024},
+        {"file-size limit, SIGXFSZ ignored", {"file-size-limit-ignored", "103"}, 10000, 99 * 1024, 103 * 1024},
     };
     std::string unmounted;
     for (const auto& c : cases) {
         const std::string records = records_source(c.lines);
         const auto [folder, source, target] = scene("CET-1CEST,M3.5.0,M10.5.0/3", records);
         const std::string full_target = converted(records);
-        const std::string what = c.name + " (" + c.setting + ")";
+        const std::string what = c.name + " (" + c.scene.back() + ")";
         ASSERT_GT(full_target.size(), c.most_kept * 2) << what;
-        std::optional<SmallDevice> device;
-        if (c.on_device && !device.emplace(folder + "/device", "1m").error.empty()) {
-            unmounted = device->error;
+        const CommandResult result = run_scene(c.scene, {source, target, folder});
+        if (result.status == 77) {
+            unmounted = "cannot mount a tmpfs here: " + result.err;
             continue;
         }
-        const std::string cut = c.on_device ? folder + "/device/target.csv" : target;
-        const CommandResult result = tsconv_in_bash(c.setting + "; exec \"$0\" \"$1\" dummy \"$2\"", {source, cut, folder});
-        EXPECT_TRUE(ran(result, failure_status, write_failed(cut))) << what;
-        const std::string kept = read_file(cut);
+        const std::string written = c.scene[0] == "device" ? folder + "/device/target.csv" : target;
+        EXPECT_TRUE(ran(result, failure_status, write_failed(written))) << what;
+        const std::string kept = read_file(target);
         EXPECT_TRUE(starts_with(full_target, kept)) << what;
         EXPECT_TRUE(kept.empty() || (kept.size() >= 2 && kept.compare(kept.size() - 2, 2, "\r\n") == 0))
             << what << ": ends in " << kept.substr(kept.size() < 20 ? 0 : kept.size() - 20);
@@ -156,20 +146,18 @@ TEST(FaultInjection, TargetCutShort) {
         EXPECT_GE(kept.size(), c.least_kept) << what;
         std::printf("%s: %zu of %zu target bytes kept\n", what.c_str(), kept.size(), full_target.size());
     }
-    if (!unmounted.empty()) GTEST_SKIP() << "cannot mount a tmpfs here: " << unmounted;
+    if (!unmounted.empty()) GTEST_SKIP() << unmounted;
 }
 
-// Scenes that bash sets around one run, in UTC: $0 is the binary, $1 the
-// source holding the content, $2 the target, $3 the scratch folder, $4 a zone
-// file. "$2" in the expected output stands for the target. A run that finds
-// a tool missing exits with 77.
+// Scenes of hostile_scenes.sh around one run, in UTC. "$2" in the expected
+// output stands for the target. A run that finds a tool missing exits with 77.
 TEST(HostileEnvironment, Scenes) {
     set_time_zone("UTC0");
     const std::string three_lines = "45000,5;1;2;3\n1e400;4;5;6\n45001;7;8;9\n";
     const std::string two_records = header + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                              "15.03.2023;22:00:0.000000;7.000000;8.000000;9.000000\r\n";
     std::string on_terminal = skipped_warning(2) + write_failed("/dev/full");
-    for (std::size_t at = 0; (at = on_terminal.find('\n', at)) != std::string::npos; at += 2) on_terminal.insert(at, "\r");
+    for (std::size_t i = 0; (i = on_terminal.find('\n', i)) != std::string::npos; i += 2) on_terminal.insert(i, "\r");
     std::string many_warnings_source, many_warnings;
     for (int i = 0; i < 30000; ++i) {
         many_warnings_source += "45000;" + std::to_string(i) + "\n1e400;1;2;3\n";
@@ -177,102 +165,119 @@ TEST(HostileEnvironment, Scenes) {
     }
     ASSERT_GT(many_warnings.size(), 1000000u);
     struct Case {
-        std::string name, content, script;
+        std::string content;
+        Words scene;
         int status;
         std::string out, err = "";
         std::optional<std::string> target = std::nullopt;
     };
     std::vector<Case> cases = {
-        {"/dev/full as the target", records_source(40000), "exec \"$0\" \"$1\" dummy /dev/full", failure_status,
-         write_failed("/dev/full")},
-        {"/dev/full as the target of a few records", records_source(3), "exec \"$0\" \"$1\" dummy /dev/full",
-         failure_status, write_failed("/dev/full")},
-        // Standard output and error both on one terminal (script runs the binary
-        // under a pseudo-terminal): a record's warning shows before the message
-        // of the failure that ends the run.
-        {"warning before failure on a terminal", three_lines,
-         "command -v script >/dev/null || exit 77; exec script -qec \"$(printf '%q ' \"$0\" \"$1\" dummy /dev/full)\" /dev/null",
-         failure_status, on_terminal},
+        {records_source(40000), {"full-target"}, failure_status, write_failed("/dev/full")},
+        {records_source(3), {"full-target"}, failure_status, write_failed("/dev/full")},
+        // Standard output and error on one terminal: a record's warning shows
+        // before the message of the failure that ends the run.
+        {three_lines, {"terminal-full-target"}, failure_status, on_terminal},
         // The reader takes ten bytes and leaves: the next write fails, which is
         // reported like any failed write, not a death by SIGPIPE.
-        {"target FIFO whose reader leaves", records_source(100000),
-         "mkfifo \"$2\"; head -c 10 \"$2\" >/dev/null & exec \"$0\" \"$1\" dummy \"$2\"", failure_status, write_failed("$2")},
-        {"target pipe whose reader leaves", records_source(100000),
-         "exec 4>&1; \"$0\" \"$1\" dummy /dev/fd/3 3>&1 >&4 | head -c 10 >/dev/null; exit \"${PIPESTATUS[0]}\"",
-         failure_status, write_failed("/dev/fd/3")},
+        {records_source(100000), {"target-fifo-reader-leaves"}, failure_status, write_failed("$2")},
+        {records_source(100000), {"target-pipe-reader-leaves"}, failure_status, write_failed("/dev/fd/3")},
         // Warnings are a side channel: when nobody reads them any more, the
         // conversion still goes on to the end.
-        {"warning pipe whose reader leaves", many_warnings_source,
-         "exec 4>&1; \"$0\" \"$1\" dummy \"$2\" 2>&1 >&4 | head -c 10 >/dev/null; exit \"${PIPESTATUS[0]}\"", 0, "", "",
+        {many_warnings_source, {"warning-pipe-reader-leaves"}, 0, "", "",
          converted(many_warnings_source, many_warnings)},
         // Reading and writing one FIFO or pipe at once would wait for ever for
         // the source to end: refused like the same regular file. A character
         // device such as /dev/null as both is harmless and allowed.
-        {"same FIFO as source and target", "",
-         "mkfifo \"$2\"; (timeout 10 bash -c 'printf \"45000;1;2;3\\n\" >\"$0\"' \"$2\" &); "
-         "exec timeout 10 \"$0\" \"$2\" dummy \"$2\"",
-         failure_status, target_is_source("$2")},
-        {"same pipe as source and target", "",
-         "printf '45000;1;2;3\\n' | timeout 10 \"$0\" /dev/stdin dummy /dev/stdin; exit \"${PIPESTATUS[1]}\"",
-         failure_status, target_is_source("/dev/stdin")},
-        {"same character device as source and target", "", "exec timeout 10 \"$0\" /dev/null dummy /dev/null", 0, ""},
+        {"", {"same-fifo"}, failure_status, target_is_source("$2")},
+        {"", {"same-pipe"}, failure_status, target_is_source("/dev/stdin")},
+        {"", {"same-device"}, 0, ""},
         // A zone file's bytes wait in a FIFO whose writer stays: the C library
         // reads what it needs, and nothing else may open the FIFO again and wait.
-        {"zone named by TZ is a FIFO", "45000,5;1;2;3\n",
-         "mkfifo \"$3/fifo\"; { cat \"$4\"; sleep 20; } >\"$3/fifo\" 2>/dev/null & "
-         "TZ=\"$3/fifo\" timeout 10 \"$0\" \"$1\" dummy \"$2\"",
-         0, "", "", header + "15.03.2023;10:00:0.000000;1.000000;2.000000;3.000000\r\n"},
+        {"45000,5;1;2;3\n", {"zone-fifo"}, 0, "", "", two_records.substr(0, two_records.rfind("15.03"))},
     };
     // No file of the run may take descriptor 0, 1 or 2: the warning for line
     // 2 must not land in the target.
     for (const std::string closed : {">&- 2>&-", "<&- >&- 2>&-", "2>&-", "<&- >&-", "<&-"}) {
         const bool no_error = closed.find("2>&-") != std::string::npos;
-        cases.push_back({"closed " + closed, three_lines, "exec \"$0\" \"$1\" dummy \"$2\" " + closed, 0, "",
-                         no_error ? "" : skipped_warning(2), two_records});
+        cases.push_back({three_lines, {"closed", closed}, 0, "", no_error ? "" : skipped_warning(2), two_records});
     }
     const std::string zone = scratch_folder("-zone") + "/zone";
     write_file(zone, zone_file_bytes({{}, {}, "UTC0"}));
     for (const Case& c : cases) {
+        const std::string name = c.scene[0] + " " + c.scene.back() + ", source of " + std::to_string(c.content.size());
         const auto [folder, source, target] = scene("UTC0", c.content);
-        const CommandResult result = tsconv_in_bash(c.script, {source, target, folder, zone});
+        const CommandResult result = run_scene(c.scene, {source, target, folder, zone});
         if (result.status == 77) {
-            std::printf("%s: skipped, a tool is missing\n", c.name.c_str());
+            std::printf("%s: skipped, a tool is missing\n", name.c_str());
             continue;
         }
         std::string out = c.out;
         if (const std::size_t at = out.find("$2"); at != std::string::npos) out.replace(at, 2, target);
-        EXPECT_TRUE(ran(result, c.status, out, c.err)) << c.name;
+        EXPECT_TRUE(ran(result, c.status, out, c.err)) << name;
         if (c.target) {
-            EXPECT_EQ(read_file(target), *c.target) << c.name;
+            EXPECT_EQ(read_file(target), *c.target) << name;
         }
     }
 }
 
-TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
-    // The zone file is swapped by rename, again and again, while the program
-    // starts: one file keeps UTC, the other changes its offset every five
-    // minutes. Each run must show one file's local times, never a mix.
+// Records a minute apart over two hours in the source, and two zone files of
+// the same size for them in the folder: "steady" keeps its offset over them,
+// "changing" changes it every five minutes.
+Scene zone_change_scene() {
     std::string content;
     for (long long t = 1678874430; t < 1678874430 + 7200; t += 60) content += serial_date(t) + ";1;2;3\n";
-    const auto [folder, source, target] = scene("UTC0", content);  // TZ set below
-    std::vector<long long> every_five_minutes;
-    for (long long t = 1678874400; t < 1678874400 + 7200; t += 300) every_five_minutes.push_back(t);
-    write_file(folder + "/steady", zone_file_bytes({{}, {}, "AAA0"}));
-    write_file(folder + "/changing", zone_file_bytes({every_five_minutes, {}, "AAA0"}));
-    const CommandResult result = tsconv_in_bash(
-        "TZ=\"$2/steady\" \"$0\" \"$1\" dummy \"$2/steady.csv\"; TZ=\"$2/changing\" \"$0\" \"$1\" dummy \"$2/changing.csv\"\n"
-        "while :; do for zone in steady changing; do ln -f \"$2/$zone\" \"$2/next\"; mv -f \"$2/next\" \"$2/zone\"; done; done &\n"
-        "declare -A shown=([steady]=0 [changing]=0 [mixed]=0)\n"
-        "for run in {1..200}; do TZ=\"$2/zone\" \"$0\" \"$1\" dummy \"$2/run.csv\"\n"
-        "  if cmp -s \"$2/run.csv\" \"$2/steady.csv\"; then ((++shown[steady]))\n"
-        "  elif cmp -s \"$2/run.csv\" \"$2/changing.csv\"; then ((++shown[changing])); else ((++shown[mixed])); fi\n"
-        "done; kill $!; echo \"${shown[steady]} ${shown[changing]} ${shown[mixed]}\"",
-        {source, folder});
-    int steady = 0, changing = 0, mixed = -1;
-    std::sscanf(result.out.c_str(), "%d %d %d", &steady, &changing, &mixed);
-    std::printf("200 runs: %d as the steady file, %d as the changing one, %d mixed\n", steady, changing, mixed);
-    EXPECT_EQ(mixed, 0) << result.out << result.err;
-    EXPECT_EQ(steady + changing, 200);
+    const Scene made = scene("UTC0", content);  // the runs set TZ
+    std::vector<long long> every_day, every_five_minutes;
+    for (long long i = 0; i < 24; ++i) {
+        every_day.push_back(1678874400 - (24 - i) * 86400);
+        every_five_minutes.push_back(1678874400 + i * 300);
+    }
+    write_file(made.folder + "/steady", zone_file_bytes({every_day, {}, "AAA0"}));
+    write_file(made.folder + "/changing", zone_file_bytes({every_five_minutes, {}, "AAA0"}));
+    return made;
+}
+
+TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
+    // The zone file is swapped by rename, again and again, while the program
+    // starts. Each run must show one file's local times, never a mix.
+    const auto [folder, source, target] = zone_change_scene();
+    const CommandResult result = run_scene({"zone-swapped-runs"}, {source, target, folder});
+    std::printf("%s", result.out.c_str());
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+}
+
+// The zone file changes at the very moment the program calls tzset(), made by
+// the preloaded tsconv_tzset_interposer: the C library reads the changing
+// file, and the target must be that file's, even where the program's own read
+// of the zone file found another file, or none, or the same bytes.
+TEST(HostileEnvironment, ZoneFileChangesAtTzset) {
+    const auto [folder, source, target] = zone_change_scene();
+    for (const std::string zone : {"/steady", "/changing"}) {
+        ASSERT_TRUE(ran(tsconv_behind({"/usr/bin/env", "TZ=" + folder + zone}, source, folder + zone + ".csv"), 0, ""));
+    }
+    ASSERT_NE(read_file(folder + "/steady.csv"), read_file(folder + "/changing.csv"));
+    const char* asan_options = std::getenv("ASAN_OPTIONS");  // AddressSanitizer wants to be loaded first
+    // TZ "AAA0" names the file AAA0 in the folder as TZDIR, or, where there is none, a rule.
+    const struct { std::string action, zone_before, with; } cases[] = {
+        {"rewrite", "steady", "changing"},  // within a second, the modification time put back
+        {"replace", "changing", "steady"},  // by rename, after the C library read the file
+        {"create", "", "changing"},         // before the C library reads it
+    };
+    for (const auto& c : cases) {
+        fs::remove(folder + "/AAA0");
+        fs::copy_file(folder + "/" + c.with, folder + "/with", fs::copy_options::overwrite_existing);
+        // The file made and rewritten early in one second, past the tick of the coarse clock that stamps changes.
+        const auto into_second = std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1);
+        if (c.action == "rewrite") std::this_thread::sleep_for(std::chrono::milliseconds(1050) - into_second);
+        if (!c.zone_before.empty()) fs::copy_file(folder + "/" + c.zone_before, folder + "/AAA0");
+        const CommandResult result = tsconv_behind(
+            {"/usr/bin/env", "LD_PRELOAD=" TSCONV_TZSET_INTERPOSER, "TZ=AAA0", "TZDIR=" + folder,
+             "ASAN_OPTIONS=" + std::string(asan_options ? asan_options : "") + ":verify_asan_link_order=0",
+             "TSCONV_TZSET=" + c.action + " " + folder + "/with"},
+            source, target);
+        EXPECT_TRUE(ran(result, 0, "")) << c.action;
+        EXPECT_EQ(read_file(target), read_file(folder + "/changing.csv")) << c.action;
+    }
 }
 
 }  // namespace
