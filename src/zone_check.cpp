@@ -254,7 +254,7 @@ bool zone_keeps_offsets(const platform::ZoneData& zone) {
             const bool judged = zone.asked.empty() || zone.asked[i];
             if (judged && !windows_zone_keeps_offsets(zone.years[i], zone.runtime_calendar)) return false;
         }
-        return !zone.years.empty() && !zone.rules_unjudged;
+        return !zone.years.empty();
     case Kind::unknown: return false;
     }
     return false;

@@ -26,13 +26,15 @@ using namespace tsconv_test;
 
 const std::string first_record = header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n";
 
-CommandResult tsconv(const std::vector<std::string>& arguments) { return run_command(TSCONV_BINARY, arguments); }
+CommandResult tsconv(const std::vector<std::string>& arguments, const std::string& binary = TSCONV_BINARY) {
+    return run_command(binary, arguments);
+}
 
 struct Conversion { CommandResult result; std::string target; };
 
-Conversion convert(const std::string& content, const char* zone = "UTC0") {
+Conversion convert(const std::string& content, const char* zone = "UTC0", const std::string& binary = TSCONV_BINARY) {
     const auto [folder, source, target] = scene(zone, content);
-    return {tsconv({source, "dummy", target}), read_file(target)};
+    return {tsconv({source, "dummy", target}, binary), read_file(target)};
 }
 
 // Each run starts in a folder holding source.csv and target.csv; neither
@@ -330,12 +332,27 @@ std::string runtime_time(long long unix_second) {
     return shown_time(tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, 0);
 }
 
+// A copy of tsconv.exe in which GetProcAddress finds no function of that
+// name: the name's one occurrence overwritten.
+std::string without_function(const std::string& name) {
+    std::string bytes = read_file(TSCONV_BINARY);
+    const std::size_t at = bytes.find(name + '\0');
+    EXPECT_TRUE(at != std::string::npos && bytes.find(name + '\0', at + 1) == std::string::npos) << name;
+    if (at != std::string::npos) bytes[at] = 'X';
+    const std::string copy = scratch_folder("-missing") + "/tsconv.exe";
+    write_file(copy, bytes);
+    return copy;
+}
+
 }  // namespace system_zone
 
 TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
     const char* named_zone = std::getenv("TSCONV_SYSTEM_ZONE");  // "none": no Windows zone
     if (named_zone == nullptr) GTEST_SKIP() << "run by the ctest entries SystemZone.*, each in a host zone of its own";
     const std::string expected_key = named_zone == std::string("none") ? "" : named_zone;
+    // Where set, the system function of that name is missing to tsconv: the C runtime's breakdown applies.
+    const char* missing = std::getenv("TSCONV_MISSING_FUNCTION");
+    const std::string binary = missing == nullptr ? TSCONV_BINARY : system_zone::without_function(missing);
     set_time_zone("");  // the system zone, for tsconv.exe and the C runtime here
     DYNAMIC_TIME_ZONE_INFORMATION zone;
     ASSERT_NE(GetDynamicTimeZoneInformation(&zone), TIME_ZONE_ID_INVALID);
@@ -369,7 +386,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
     };
     std::vector<std::pair<std::size_t, const char*>> named_at;  // the index of an instant, what it shows
     for (const auto& n : named) {
-        if (std::string(n.key) != key) continue;
+        if (std::string(n.key) != key || missing != nullptr) continue;
         named_at.push_back({instants.size(), n.shown});
         instants.push_back(n.unix_second);
     }
@@ -391,7 +408,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
         instants.push_back(edge.shown);
     }
     instants.erase(std::remove(instants.begin(), instants.end(), skipped), instants.end());
-    const Conversion conversion = convert(source, "");
+    const Conversion conversion = convert(source, "", binary);
     EXPECT_TRUE(ran(conversion.result, 0, "", warnings));
     const std::string& target = conversion.target;
     std::vector<std::string_view> records;
@@ -401,7 +418,7 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
     ASSERT_EQ(records.size(), instants.size());
     std::size_t differences = 0;
     for (std::size_t i = 0; i < instants.size(); ++i) {
-        const std::string expected = !rules.kept ? system_zone::runtime_time(instants[i])
+        const std::string expected = !rules.kept || missing != nullptr ? system_zone::runtime_time(instants[i])
                                                          : system_zone::reference_time(rules, instants[i]);
         const std::string_view shown = records[i].substr(0, records[i].find(';', 11));
         if (shown == expected) continue;

@@ -165,6 +165,16 @@ TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
         EXPECT_EQ(tsconv::load_local_zone().probe_span, c.span) << c.zone;
     }
     EXPECT_GE(tsconv::zone_check_span - tsconv::cache_probe_span, tsconv::seconds_per_minute);
+    // Rules the check never saw (on Windows, a year asked later and answered otherwise) end the
+    // probing: the second record gets a stretch of its own, not the first one's pushed.
+    set_time_zone("UTC0");
+    tsconv::LocalZone zone = tsconv::load_local_zone();
+    tsconv::LocalTimeCache cache{&zone, zone.probe_span};
+    shown(serial_from_unix(1e9), cache);
+    zone.data.rules_unjudged = true;
+    EXPECT_EQ(shown(serial_from_unix(1e9 + 600), cache), "09.09.2001;01:56:40.000000");
+    EXPECT_EQ(cache.probe_span, 0);
+    EXPECT_EQ(cache.first, 1000000600);
 }
 
 // Finds the instants from..to where the zone's UTC offset changes, five
