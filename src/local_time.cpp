@@ -117,10 +117,7 @@ bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestam
     // the first of 1970 a second back: its offset differs by whole minutes, if at all.
     const bool before_1970 = platform::shows_1970_to_3000_only && whole == -1;
     if (!local_time(whole + before_1970, cache, out)) return false;
-    if (before_1970 && --out.second < 0) {
-        out.second = 59;
-        --out.minute;
-    }
+    if (before_1970 && --out.second < 0) out = LocalTimestamp{out.minute - 1, 59};
     std::uint64_t shown_second;
     if (!round_fixed6(out.second + fraction, shown_second, out.millionths)) return false;
     // Shown as the next whole second: see doc/DESIGN.md, "The seconds carry".

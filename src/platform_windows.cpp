@@ -119,8 +119,7 @@ bool read_yearly_rules(ZoneData& zone) {
 // judged for that year takes the verdict away (doc/DESIGN.md, "Windows: a year's rules").
 const SystemZone* rules_of_year(ZoneData& zone, int year) {
     const auto at = static_cast<std::size_t>(year - zone.first_year);
-    SystemZone answer;
-    if (!zone.asked[at]) {
+    if (SystemZone answer; !zone.asked[at]) {
         if (!ask_rules(year, answer)) return nullptr;
         // Plain ints without padding: compared as bytes.
         zone.rules_unjudged = zone.rules_unjudged || std::memcmp(&answer, &zone.years[at], sizeof answer) != 0;
