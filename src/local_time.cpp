@@ -20,6 +20,7 @@ constexpr double max_seconds_magnitude = 1e12;  // far beyond the years 1 to 999
 // [first_minute, end_minute): the local minutes of the years 1 to 9999.
 constexpr std::int64_t first_minute = days_from_civil(1, 1, 1) * minutes_per_day;
 constexpr std::int64_t end_minute = days_from_civil(10000, 1, 1) * minutes_per_day;
+constexpr std::int64_t end_of_3000_utc = days_from_civil(3001, 1, 1) * seconds_per_day;
 
 void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimestamp& local) {
     if (static_cast<std::uint64_t>(seconds) - static_cast<std::uint64_t>(cache.minute_start) >= seconds_per_minute) {
@@ -40,7 +41,7 @@ bool is_showable(const std::tm& tm) {
 }
 
 // The platform's breakdown of t, where the target can show it, and its UTC offset.
-bool showable_breakdown(const platform::ZoneData& zone, std::int64_t t, LocalTimestamp& local, std::int64_t& offset) {
+bool showable_breakdown(platform::ZoneData& zone, std::int64_t t, LocalTimestamp& local, std::int64_t& offset) {
     std::tm tm;
     if (!platform::local_breakdown(zone, t, tm) || !is_showable(tm)) return false;
     local.minute = days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * minutes_per_day +
@@ -59,6 +60,11 @@ bool extend_cache_towards(LocalTimeCache& cache, std::int64_t t) {
     std::int64_t offset;
     if (cache.first > cache.last || (later ? probe < t : probe > t) ||
         !showable_breakdown(cache.zone->data, probe, local, offset) || local.second == 60 || offset != cache.offset) {
+        return false;
+    }
+    // Rules the zone check never saw (Windows, a year asked since): no span is trusted from here on.
+    if (cache.zone->data.rules_unjudged) {
+        cache.probe_span = 0;
         return false;
     }
     (later ? cache.last : cache.first) = probe;
@@ -107,11 +113,17 @@ bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestam
     std::int64_t whole = static_cast<std::int64_t>(s);
     if (static_cast<double>(whole) > s) --whole;
     const double fraction = s - static_cast<double>(whole);
-    if (!local_time(whole, cache, out)) return false;
+    // Windows breaks down no second before 1970. The one before, whose fraction may carry into 1970, is
+    // the first of 1970 a second back: its offset differs by whole minutes, if at all.
+    const bool before_1970 = platform::shows_1970_to_3000_only && whole == -1;
+    if (!local_time(whole + before_1970, cache, out)) return false;
+    if (before_1970 && --out.second < 0) out = LocalTimestamp{out.minute - 1, 59};
     std::uint64_t shown_second;
     if (!round_fixed6(out.second + fraction, shown_second, out.millionths)) return false;
     // Shown as the next whole second: see doc/DESIGN.md, "The seconds carry".
-    if (shown_second > static_cast<std::uint64_t>(out.second) && !local_time(whole + 1, cache, out)) return false;
+    const bool carried = shown_second > static_cast<std::uint64_t>(out.second);
+    if (carried && !local_time(whole + 1, cache, out)) return false;
+    if (platform::shows_1970_to_3000_only && (whole + carried < 0 || whole + carried >= end_of_3000_utc)) return false;
     return out.minute >= first_minute && out.minute < end_minute;
 }
 

@@ -23,7 +23,7 @@ LocalZone load_local_zone();
 // A stretch of time with one UTC offset in the zone, so that the platform's breakdown is asked
 // once a stretch, not once a record. A run starts with LocalTimeCache cache{&zone, zone.probe_span}.
 struct LocalTimeCache {
-    const LocalZone* zone = nullptr;
+    LocalZone* zone = nullptr;
     std::int64_t probe_span = 0;  // 0: the stretch is never pushed
     std::int64_t first = 0;       // the stretch is [first, last]; empty while last < first
     std::int64_t last = -1;
@@ -33,8 +33,9 @@ struct LocalTimeCache {
 };
 
 // A serial date (days since 1899-12-30 on a clock two hours ahead of UTC) as local time. False
-// when not finite, beyond the platform's breakdown, or outside the years 1 to 9999. A fraction
-// that rounds to a whole second at six decimals is carried into the next second.
+// when not finite, beyond the platform's breakdown, or outside the years 1 to 9999 (on Windows
+// outside 1970 to 3000 UTC). A fraction that rounds to a whole second at six decimals is carried
+// into the next second.
 bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestamp& out);
 
 }  // namespace tsconv

@@ -20,7 +20,7 @@ int failed(const char* message, const std::string& path, std::FILE* opened = nul
 }
 
 // Converts, closes both files and reports a failure of either.
-int convert_and_report(std::FILE* source, std::FILE* target, const tsconv::LocalZone& zone,
+int convert_and_report(std::FILE* source, std::FILE* target, tsconv::LocalZone& zone,
                        const std::string& source_shown, const std::string& target_shown) {
     // Warnings about skipped records may be many; write them in blocks.
     static char warning_buffer[64 * 1024];
@@ -46,7 +46,7 @@ int run_command_line(int argc, const platform::PathChar* const* argv) {
     }
     const std::string source_shown = platform::shown_text(argv[1]);
     const std::string target_shown = platform::shown_text(argv[3]);
-    const tsconv::LocalZone zone = tsconv::load_local_zone();
+    tsconv::LocalZone zone = tsconv::load_local_zone();
     std::FILE* const source = platform::open_source(argv[1]);
     if (source == nullptr) return failed("Quelldatei <%s> konnte nicht geoeffnet werden!\n", source_shown);
     if (platform::is_same_file(source, argv[3])) {

@@ -28,7 +28,8 @@ struct SystemZone {
 };
 
 // What the C library read to know the zone, for the zone check; on Windows without TZ also the
-// rules the breakdown applies. Set up once for a run, which holds it.
+// rules the breakdown applies, asked of the system as records need them. Set up once for a run,
+// which holds it.
 struct ZoneData {
     enum class Kind {
         rule_string,    // TZ alone: no zone file was found for it
@@ -41,6 +42,10 @@ struct ZoneData {
     std::string tz, file_bytes;
     std::vector<SystemZone> years;  // the rules of first_year, first_year + 1, ...
     int first_year = 0;
+    // Windows: which years the system has been asked for; one not yet asked holds the rules of the
+    // nearest asked at set-up. Set where a later answer differs: the zone check saw only set-up's.
+    std::vector<bool> asked;
+    bool rules_unjudged = false;
     bool runtime_calendar = false;  // the C runtime finds a change's day with a calendar of its own
 };
 
@@ -49,8 +54,15 @@ struct ZoneData {
 ZoneData load_time_zone();
 
 // Seconds since 1970-01-01 00:00:00 UTC as local calendar time in the zone set up; false where
-// the platform cannot represent that time.
-bool local_breakdown(const ZoneData& zone, std::int64_t seconds_since_epoch, std::tm& out);
+// the platform cannot represent that time. On Windows it may ask the system for a year's rules.
+bool local_breakdown(ZoneData& zone, std::int64_t seconds_since_epoch, std::tm& out);
+
+// Windows shows only the seconds from 1970-01-01 00:00:00 UTC to the end of 3000, on either path.
+#ifdef _WIN32
+constexpr bool shows_1970_to_3000_only = true;
+#else
+constexpr bool shows_1970_to_3000_only = false;
+#endif
 
 // File names as the system takes them: wide on Windows, so that every name opens.
 #ifdef _WIN32

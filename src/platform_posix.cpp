@@ -23,7 +23,7 @@ bool prepare_process() {
     return true;
 }
 
-bool local_breakdown(const ZoneData&, std::int64_t seconds_since_epoch, std::tm& out) {
+bool local_breakdown(ZoneData&, std::int64_t seconds_since_epoch, std::tm& out) {
     const time_t t = static_cast<time_t>(seconds_since_epoch);
     return static_cast<std::int64_t>(t) == seconds_since_epoch && localtime_r(&t, &out) != nullptr;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "calendar.h"
 
@@ -55,12 +56,32 @@ Function system_function(HMODULE library, const char* name) {
 // The seconds the C runtime breaks down: from 1970 to the end of the year 3000.
 constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_per_day;
 
-// The system zone's rules for the years 1969 to 3001 of those the system keeps (Windows 8 and
-// later): a record's instant lies in 1970 to 3000. False where the C runtime's apply.
-bool read_yearly_rules(ZoneData& zone) {
+// The years whose rules a record's instant may need: 1970 to 3000 and one either side.
+constexpr int first_rule_year = 1969, last_rule_year = 3001;
+
+// The system zone's rules for a year, as the system answers (Windows 8 and later); false where it has none.
+bool ask_rules(int year, SystemZone& rules) {
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
     const auto get_zone = system_function<GetDynamicZone>(kernel, "GetDynamicTimeZoneInformation");
     const auto for_year = system_function<GetZoneForYear>(kernel, "GetTimeZoneInformationForYear");
+    DYNAMIC_TIME_ZONE_INFORMATION dynamic;
+    TIME_ZONE_INFORMATION info;
+    if (get_zone == nullptr || for_year == nullptr || get_zone(&dynamic) == TIME_ZONE_ID_INVALID ||
+        !for_year(static_cast<USHORT>(year), &dynamic, &info)) {
+        return false;
+    }
+    // Daylight saving switched off in the settings: standard time all year.
+    if (dynamic.DynamicDaylightTimeDisabled) info.StandardDate.wMonth = info.DaylightDate.wMonth = 0;
+    rules = system_zone(info);
+    return true;
+}
+
+// The rules of the years of the system's table and of the year either side, within 1969 to 3001; the years
+// beyond take the nearest one's until a record needs them (asking all 1033 costs a third of a second).
+// False where the C runtime's apply.
+bool read_yearly_rules(ZoneData& zone) {
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto get_zone = system_function<GetDynamicZone>(kernel, "GetDynamicTimeZoneInformation");
     auto effective_years = system_function<GetEffectiveYears>(kernel, "GetDynamicTimeZoneInformationEffectiveYears");
     if (effective_years == nullptr) {
         effective_years = system_function<GetEffectiveYears>(
@@ -69,37 +90,55 @@ bool read_yearly_rules(ZoneData& zone) {
     }
     DYNAMIC_TIME_ZONE_INFORMATION dynamic;
     DWORD first = 0, last = 0;
-    if (get_zone == nullptr || for_year == nullptr || effective_years == nullptr ||
-        get_zone(&dynamic) == TIME_ZONE_ID_INVALID || dynamic.TimeZoneKeyName[0] == L'\0' ||
-        effective_years(&dynamic, &first, &last) != ERROR_SUCCESS || first > last || last > 30827) {
+    if (get_zone == nullptr || effective_years == nullptr || get_zone(&dynamic) == TIME_ZONE_ID_INVALID ||
+        dynamic.TimeZoneKeyName[0] == L'\0' || effective_years(&dynamic, &first, &last) != ERROR_SUCCESS ||
+        first > last || last > 30827) {
         return false;
     }
-    zone.first_year = std::clamp(1969, static_cast<int>(first), static_cast<int>(last));
-    const int last_kept = std::clamp(3001, static_cast<int>(first), static_cast<int>(last));
-    for (int year = zone.first_year; year <= last_kept; ++year) {
-        TIME_ZONE_INFORMATION info;
-        if (!for_year(static_cast<USHORT>(year), &dynamic, &info)) {
-            zone.years.clear();
+    const int low = std::clamp(static_cast<int>(first) - 1, first_rule_year, last_rule_year);
+    const int high = std::clamp(static_cast<int>(last) + 1, first_rule_year, last_rule_year);
+    zone.first_year = first_rule_year;
+    zone.years.resize(last_rule_year - first_rule_year + 1);
+    zone.asked.assign(zone.years.size(), false);
+    for (int year = low; year <= high; ++year) {
+        const auto at = static_cast<std::size_t>(year - first_rule_year);
+        if (!ask_rules(year, zone.years[at])) {
+            zone = ZoneData{};
             return false;
         }
-        // Daylight saving switched off in the settings: standard time all year.
-        if (dynamic.DynamicDaylightTimeDisabled) info.StandardDate.wMonth = info.DaylightDate.wMonth = 0;
-        zone.years.push_back(system_zone(info));
+        zone.asked[at] = true;
+    }
+    for (int year = first_rule_year; year <= last_rule_year; ++year) {
+        zone.years[static_cast<std::size_t>(year - first_rule_year)] =
+            zone.years[static_cast<std::size_t>(std::clamp(year, low, high) - first_rule_year)];
     }
     return true;
 }
 
-// By a year's rules; the years before the first and after the last kept take theirs.
-bool to_local(const ZoneData& zone, int rule_year, const SYSTEMTIME& utc, SYSTEMTIME& local) {
-    const int last = zone.first_year + static_cast<int>(zone.years.size()) - 1;
-    const auto index = static_cast<std::size_t>(std::clamp(rule_year, zone.first_year, last) - zone.first_year);
-    const TIME_ZONE_INFORMATION info = zone_information(zone.years[index]);
+// A year's rules, asked the first time a record needs them: an answer other than the one the zone check
+// judged for that year takes the verdict away (doc/DESIGN.md, "Windows: a year's rules").
+const SystemZone* rules_of_year(ZoneData& zone, int year) {
+    const auto at = static_cast<std::size_t>(year - zone.first_year);
+    if (SystemZone answer; !zone.asked[at]) {
+        if (!ask_rules(year, answer)) return nullptr;
+        // Plain ints without padding: compared as bytes.
+        zone.rules_unjudged = zone.rules_unjudged || std::memcmp(&answer, &zone.years[at], sizeof answer) != 0;
+        zone.years[at] = answer;
+        zone.asked[at] = true;
+    }
+    return &zone.years[at];
+}
+
+bool to_local(ZoneData& zone, int rule_year, const SYSTEMTIME& utc, SYSTEMTIME& local) {
+    const SystemZone* rules = rules_of_year(zone, rule_year);
+    if (rules == nullptr) return false;
+    const TIME_ZONE_INFORMATION info = zone_information(*rules);
     return SystemTimeToTzSpecificLocalTime(&info, &utc, &local) != 0;
 }
 
 // A year's rules hold from when the clock of the year before shows its New Year: within two days of
 // the UTC New Year the rules on either side decide (doc/DESIGN.md, "Windows: a year's rules").
-int rule_year(const ZoneData& zone, const SYSTEMTIME& utc) {
+int rule_year(ZoneData& zone, const SYSTEMTIME& utc) {
     const int year = utc.wYear;
     SYSTEMTIME local;
     if (utc.wMonth == 12 && utc.wDay >= 30) {
@@ -111,7 +150,7 @@ int rule_year(const ZoneData& zone, const SYSTEMTIME& utc) {
     return year;
 }
 
-bool breakdown_by_yearly_rules(const ZoneData& zone, std::int64_t t, std::tm& out) {
+bool breakdown_by_yearly_rules(ZoneData& zone, std::int64_t t, std::tm& out) {
     if (t < 0 || t >= end_of_year_3000) return false;
     constexpr std::uint64_t seconds_from_1601_to_1970 = 11644473600;
     const std::uint64_t ticks = (static_cast<std::uint64_t>(t) + seconds_from_1601_to_1970) * 10000000;  // of 100 ns
@@ -155,7 +194,7 @@ ZoneData load_time_zone() {
     return zone;
 }
 
-bool local_breakdown(const ZoneData& zone, std::int64_t seconds_since_epoch, std::tm& out) {
+bool local_breakdown(ZoneData& zone, std::int64_t seconds_since_epoch, std::tm& out) {
     if (zone.kind == ZoneData::Kind::windows_rules && !zone.runtime_calendar) {
         return breakdown_by_yearly_rules(zone, seconds_since_epoch, out);
     }

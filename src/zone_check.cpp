@@ -247,12 +247,14 @@ bool zone_keeps_offsets(const platform::ZoneData& zone) {
     case Kind::zone_file: return zone_file_keeps_offsets(zone.file_bytes) && tz_string_keeps_offsets(zone.tz.c_str());
     case Kind::fixed_rules: return true;
     // Each year's changes lie two weeks and more inside the year, so the one change at a New Year where
-    // two years' offsets differ is weeks from any other (doc/DESIGN.md, "Windows: a year's rules").
+    // two years' offsets differ is weeks from any other (doc/DESIGN.md, "Windows: a year's rules"). The
+    // years asked so far are judged; the others hold copies of them.
     case Kind::windows_rules:
-        return !zone.years.empty() &&
-               std::all_of(zone.years.begin(), zone.years.end(), [&](const platform::SystemZone& year) {
-                   return windows_zone_keeps_offsets(year, zone.runtime_calendar);
-               });
+        for (std::size_t i = 0; i < zone.years.size(); ++i) {
+            const bool judged = zone.asked.empty() || zone.asked[i];
+            if (judged && !windows_zone_keeps_offsets(zone.years[i], zone.runtime_calendar)) return false;
+        }
+        return !zone.years.empty();
     case Kind::unknown: return false;
     }
     return false;

@@ -32,7 +32,7 @@ std::string shown(double serial_date, tsconv::LocalTimeCache& cache) {
 
 // Converted alone, with nothing cached from another record, in the zone set up now.
 std::string shown(double serial_date) {
-    const tsconv::LocalZone zone = tsconv::load_local_zone();
+    tsconv::LocalZone zone = tsconv::load_local_zone();
     tsconv::LocalTimeCache cache{&zone, 0};
     return shown(serial_date, cache);
 }
@@ -40,15 +40,15 @@ std::string shown(double serial_date) {
 // The platform's breakdown of the second t (since 1970-01-01 UTC) as a record
 // in that second begins: "DD.MM.YYYY;HH:MM:S.", or "-" outside the years 1 to
 // 9999.
-std::string platform_shown(const tsconv::LocalZone& zone, long long t) {
+std::string platform_shown(tsconv::LocalZone& zone, long long t) {
     std::tm tm;
     const int year = tsconv::platform::local_breakdown(zone.data, t, tm) ? tm.tm_year + 1900 : 0;
     if (year < 1 || year > 9999) return "-";
     return shown_time(tm.tm_mday, tm.tm_mon + 1, year, tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
-// The Windows C runtime breaks down only the seconds from 1970-01-01 00:00:00
-// UTC to the end of the year 3000: outside, a record is not convertible there.
+// Windows shows only the seconds from 1970-01-01 00:00:00 UTC to the end of
+// the year 3000: outside, a record is not convertible there.
 #ifdef _WIN32
 const char* beyond_windows_range(const char*) { return "-"; }
 #else
@@ -64,10 +64,23 @@ TEST(ToLocalTimestamp, KnownInstants) {
         {"UTC0", 45000.0, "14.03.2023;22:00:0.000000"},
         // Just below 1970-01-01 02:00 on the source clock: a tiny negative s
         // shows as second 0, never as -0.000000. Its whole second is the last
-        // one of 1969, which Windows cannot break down.
-        {"UTC0", 25569.083333333332, beyond_windows_range("01.01.1970;00:00:0.000000")},
+        // one of 1969, which Windows does not show; the record shows 1970.
+        {"UTC0", 25569.083333333332, "01.01.1970;00:00:0.000000"},
+        {"CET-1", 25569.08333333333, "01.01.1970;01:00:0.000000"},
+        {"EST5", 25569.08333333333, "31.12.1969;19:00:0.000000"},
         // The next double: the first at or after 1970-01-01 00:00:00 UTC.
         {"UTC0", 25569.083333333336, "01.01.1970;00:00:0.000000"},
+        // The edges of what Windows shows, 1970 to 3000 UTC: the second before
+        // the first, also where its fraction falls short of carrying, and the
+        // last second and the one after it (no double there is within half a
+        // millionth of a second below it).
+        {"UTC0", 25569.083333333325, beyond_windows_range("31.12.1969;23:59:59.999999")},
+        {"CET-1", 25569.08332175926, beyond_windows_range("01.01.1970;00:59:59.000000")},
+        {"UTC0", 402134.08332175924, "31.12.3000;23:59:59.000000"},
+        {"UTC0", 402134.08333333326, "31.12.3000;23:59:59.999992"},
+        {"EST5", 402134.08333333326, "31.12.3000;18:59:59.999992"},
+        {"UTC0", 402134.0833333333, beyond_windows_range("01.01.3001;00:00:0.000000")},
+        {"EST5", 402134.0833333333, beyond_windows_range("31.12.3000;19:00:0.000000")},
         // West of UTC the first second of 1970 is still 1969 in local time.
         {"EST5", 25569.083333333336, "31.12.1969;19:00:0.000000"},
         {"UTC0", 25569.0, beyond_windows_range("31.12.1969;22:00:0.000000")},
@@ -152,11 +165,21 @@ TEST(ProbeSpan, OnlyWhereTheZoneKeepsOffsetsLonger) {
         EXPECT_EQ(tsconv::load_local_zone().probe_span, c.span) << c.zone;
     }
     EXPECT_GE(tsconv::zone_check_span - tsconv::cache_probe_span, tsconv::seconds_per_minute);
+    // Rules the check never saw (on Windows, a year asked later and answered otherwise) end the
+    // probing: the second record gets a stretch of its own, not the first one's pushed.
+    set_time_zone("UTC0");
+    tsconv::LocalZone zone = tsconv::load_local_zone();
+    tsconv::LocalTimeCache cache{&zone, zone.probe_span};
+    shown(serial_from_unix(1e9), cache);
+    zone.data.rules_unjudged = true;
+    EXPECT_EQ(shown(serial_from_unix(1e9 + 600), cache), "09.09.2001;01:56:40.000000");
+    EXPECT_EQ(cache.probe_span, 0);
+    EXPECT_EQ(cache.first, 1000000600);
 }
 
 // Finds the instants from..to where the zone's UTC offset changes, five
 // minutes at a time (a TZ rule may keep an offset for only ten).
-std::vector<long long> offset_changes(const tsconv::LocalZone& zone, long long from, long long to) {
+std::vector<long long> offset_changes(tsconv::LocalZone& zone, long long from, long long to) {
     std::vector<long long> changes;
     auto offset = [&](long long t) {
         std::tm tm;
@@ -182,7 +205,7 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
     if (from_database && !has_zone_file(zone)) GTEST_SKIP() << "no zone " << zone;
     set_time_zone(zone);
     std::mt19937_64 random(std::hash<std::string>()(zone));
-    const tsconv::LocalZone local_zone = tsconv::load_local_zone();
+    tsconv::LocalZone local_zone = tsconv::load_local_zone();
     tsconv::LocalTimeCache probing{&local_zone, local_zone.probe_span};
     tsconv::LocalTimeCache unprobed{&local_zone, 0};
     int compared = 0;

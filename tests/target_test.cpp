@@ -33,7 +33,7 @@ protected:
         tsconv::TargetStream stream;
         tsconv::open_target_stream(stream, target.file());
         tsconv::write_target_header(stream);
-        const tsconv::LocalZone zone = tsconv::load_local_zone();
+        tsconv::LocalZone zone = tsconv::load_local_zone();
         tsconv::LocalTimeCache cache{&zone, GetParam()};
         tsconv::LocalTimestamp time;
         int not_written = 0;
@@ -197,13 +197,14 @@ protected:
     struct Converted { ConversionResult result; std::string target, warnings; };
 
     // The zone set up now, with the test's probe span.
-    tsconv::LocalZone zone() const {
-        tsconv::LocalZone zone = tsconv::load_local_zone();
-        zone.probe_span = GetParam();
-        return zone;
+    tsconv::LocalZone& zone() {
+        zone_in_use = tsconv::load_local_zone();
+        zone_in_use.probe_span = GetParam();
+        return zone_in_use;
     }
+    tsconv::LocalZone zone_in_use;
 
-    Converted convert(const std::string& source) const {
+    Converted convert(const std::string& source) {
         const ScratchStream in(source);
         ScratchStream out, warnings;
         Converted converted;
