@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 #include "test_support.h"
 
 #ifdef _WIN32

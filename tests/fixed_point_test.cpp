@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 
 namespace {
 
 using tsconv_test::formatted;
+using tsconv_test::inf;
 
 // The library's fixed conversion is specified to equal printf("%.6f").
 std::string reference(double v) {
@@ -39,7 +40,6 @@ double from_bits(std::uint64_t bits) {
 }
 
 TEST(FormatFixed6, KnownValues) {
-    const double inf = std::numeric_limits<double>::infinity();
     const struct { double value; const char* text; } cases[] = {
         {0.0, "0.000000"}, {-0.0, "-0.000000"}, {12.5, "12.500000"}, {-15.0, "-15.000000"}, {7.2500002, "7.250000"},
         {0.0078125, "0.007812"}, {0.0234375, "0.023438"},  // exactly halfway: to even, down and up

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 #include "test_support.h"
 
 namespace {
@@ -101,7 +101,6 @@ TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
 }
 
 TEST(DecodeSourceLine, NumberGrammar) {
-    const double inf = std::numeric_limits<double>::infinity();
     const struct { std::string line; int count; double first; } cases[] = {
         {"5.;1", 2, 5}, {".5;1", 2, 0.5}, {"-.5;1", 2, -0.5}, {"+5;1", 2, 5}, {"+,5;1", 2, 0.5}, {"-0;1", 2, -0.0},
         {"\t\v\f 5;1", 2, 5}, {"5;\r\n 1", 2, 5},  // white space before a number, line ends too

@@ -13,7 +13,7 @@
 
 #include "calendar.h"
 #include "local_time.h"
-#include "output_check.h"
+#include "format_model.h"
 #include "run.h"
 #include "source.h"
 #include "test_support.h"
