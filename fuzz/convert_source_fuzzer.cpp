@@ -12,9 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "format_model.h"
+#include "fuzz_failure.h"
 #include "io_block.h"
 #include "local_time.h"
-#include "output_check.h"
+#include "memory_file.h"
 #include "run.h"
 
 namespace {
@@ -89,7 +91,10 @@ void check_reader(std::string_view source) {
     moved += source;
     for (const std::string_view text : {source, std::string_view(moved)}) {
         for (const std::size_t limit : {text.size(), text.size() / 2}) {
-            const std::string problem = tsconv_test::first_line_read_unlike_the_model(text, limit);
+            tsconv_test::MemoryFile memory{text, limit};
+            std::FILE* const file = tsconv_test::open_memory_file(memory, "rb");
+            const std::string problem = tsconv_test::first_line_read_unlike_the_model(file, text, limit);
+            std::fclose(file);
             if (!problem.empty()) fail(problem.c_str());
         }
     }

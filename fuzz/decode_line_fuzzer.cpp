@@ -12,7 +12,8 @@
 #include <string_view>
 #include <utility>
 
-#include "output_check.h"
+#include "format_model.h"
+#include "fuzz_failure.h"
 #include "io_block.h"
 #include "line_decoder.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 #include "test_support.h"
 
 #ifdef _WIN32
@@ -166,20 +166,22 @@ TEST(Conversion, SourcesAndTargets) {
         if (!row.target_line.empty()) decoding.target += row.target_line + "\r\n";
     }
     cases.push_back(decoding);
-    // Unconvertible time stamps are skipped with a warning. The Windows C
-    // runtime breaks down the years 1970 to 3000 only: there 1927 and 3001 are too.
+    // Unconvertible time stamps are skipped with a warning, also those of exponents beyond an int. The Windows
+    // C runtime breaks down the years 1970 to 3000 only: there 1927, 3001 and 1899 are too.
     std::string year_1927 = "17.05.1927;22:00:0.000000;10.000000;5.000000;6.000000\r\n";
     std::string year_3001 = "15.06.3001;10:00:0.000000;12.000000;5.000000;6.000000\r\n";
-    std::string skipped = skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7);
+    std::string year_1899 = "29.12.1899;22:00:0.000000;13.000000;5.000000;6.000000\r\n";
+    std::string skipped = skipped_warning(2) + skipped_warning(5) + skipped_warning(6) + skipped_warning(7) +
+                          skipped_warning(8) + skipped_warning(9);
 #ifdef _WIN32
-    year_1927 = year_3001 = "";
-    skipped += skipped_warning(9) + skipped_warning(11);
+    year_1927 = year_3001 = year_1899 = "";
+    skipped += skipped_warning(11) + skipped_warning(13) + skipped_warning(14);
 #endif
     cases.push_back({"unconvertible",
-                     "Datum;A;B;C\n1e300;1;2;3\n45000;1;2;3\n\n1e400;4;5;6\n-1e6;7\n2958466,5;8\n50424,5;9\n10000;10\n"
-                     "402133,5;11\n402299,5;12\n",
+                     "Datum;A;B;C\n1e300;1;2;3\n45000;1;2;3\n\n1e400;4;5;6\n-1e6;7\n1e4294967296;7\n-1e4294967296;7\n"
+                     "2958466,5;8\n50424,5;9\n10000;10\n402133,5;11\n402299,5;12\n1e-4294967296;13\n",
                      first_record + "19.01.2038;10:00:0.000000;9.000000;5.000000;6.000000\r\n" + year_1927 +
-                         "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n" + year_3001,
+                         "31.12.3000;10:00:0.000000;11.000000;5.000000;6.000000\r\n" + year_3001 + year_1899,
                      "UTC0", skipped});
     for (const Case& c : cases) {
         const Conversion conversion = convert(c.source, c.zone.c_str());

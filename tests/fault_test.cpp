@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 #include "test_support.h"
 
 namespace {

@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 
 namespace {
 
 using tsconv_test::formatted;
+using tsconv_test::inf;
 
 // The library's fixed conversion is specified to equal printf("%.6f").
 std::string reference(double v) {
@@ -39,7 +40,6 @@ double from_bits(std::uint64_t bits) {
 }
 
 TEST(FormatFixed6, KnownValues) {
-    const double inf = std::numeric_limits<double>::infinity();
     const struct { double value; const char* text; } cases[] = {
         {0.0, "0.000000"}, {-0.0, "-0.000000"}, {12.5, "12.500000"}, {-15.0, "-15.000000"}, {7.2500002, "7.250000"},
         {0.0078125, "0.007812"}, {0.0234375, "0.023438"},  // exactly halfway: to even, down and up
@@ -112,7 +112,8 @@ TEST(RoundFixed6, FastPathMatchesExactPath) {
     // Every magnitude the fast path takes, and the ties and near-ties where it
     // must hand over: the same whole part and millionths as the exact path.
     std::mt19937_64 random(5);
-    std::uniform_real_distribution<double> magnitude(0.0, 1099512.0);
+    constexpr double limit = tsconv::round_fixed6_fast_limit;
+    std::uniform_real_distribution<double> magnitude(0.0, limit + 1);
     auto check = [](double v) {
         std::uint64_t whole = 0, exact_whole = 1;
         std::uint32_t millionths = 0, exact_millionths = 1;
@@ -130,7 +131,7 @@ TEST(RoundFixed6, FastPathMatchesExactPath) {
         check(std::nextafter(tie, 0.0));
         check(std::nextafter(tie, 2e6));
     }
-    for (double v : {0.0, -0.0, 1099511.0, std::nextafter(1099511.0, 0.0), 1099511.6275, 60.9999995, 59.9999995}) {
+    for (double v : {0.0, -0.0, limit, std::nextafter(limit, 0.0), limit + 0.6275, 60.9999995, 59.9999995}) {
         check(v);
     }
 }
@@ -140,10 +141,10 @@ TEST(RoundFixed6, FastPathArgumentHolds) {
     // apart: its rounding error (exact by a fused multiply-add) is at most
     // 2^-14, a quarter of the margin; and it lies between the multiples of
     // 10^6 of the whole part and the next whole number.
-    EXPECT_LT(1099511.0 * 1e6, 0x1p40);
+    EXPECT_LT(tsconv::round_fixed6_fast_limit * 1e6, 0x1p40);
     EXPECT_EQ(0x1p40 - std::nextafter(0x1p40, 0.0), 0x1p-13);
     std::mt19937_64 random(11);
-    std::uniform_real_distribution<double> magnitude(0.0, 1099511.0);
+    std::uniform_real_distribution<double> magnitude(0.0, tsconv::round_fixed6_fast_limit);
     for (int i = 0; i < 200000; ++i) {
         double v = i % 2 ? magnitude(random) : std::ldexp(magnitude(random), -(i % 40));
         if (i % 3 == 0) v = std::nextafter(std::floor(v) + 1, 0.0);  // just below a whole number

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 #include "test_support.h"
 
 namespace {
@@ -101,7 +101,6 @@ TEST(DecodeSourceLine, TableInOrderCarriesValuesForward) {
 }
 
 TEST(DecodeSourceLine, NumberGrammar) {
-    const double inf = std::numeric_limits<double>::infinity();
     const struct { std::string line; int count; double first; } cases[] = {
         {"5.;1", 2, 5}, {".5;1", 2, 0.5}, {"-.5;1", 2, -0.5}, {"+5;1", 2, 5}, {"+,5;1", 2, 0.5}, {"-0;1", 2, -0.0},
         {"\t\v\f 5;1", 2, 5}, {"5;\r\n 1", 2, 5},  // white space before a number, line ends too
@@ -127,14 +126,19 @@ TEST(DecodeSourceLine, NumberGrammar) {
         {"1234567890123456789;1", 2, 1234567890123456789.0},
         {"0,1234567890123456789;1", 2, 0.1234567890123456789},
         {"12345678901234567890;1", 2, 12345678901234567890.0},
+        {"18446744073709551617;1", 2, 18446744073709551617.0}, {"0,18446744073709551617;1", 2, 0.18446744073709551617},
         {"0,00000000000000000001;1", 2, 1e-20},
         {"45011,121527777778;1", 2, 45011.121527777778},
         {"45011e2;1", 2, 4501100}, {"00001,5;1", 2, 1.5}, {"1,12345678e1;1", 2, 11.2345678},
         {"5", 1, 5}, {"5\r\n", 1, 5}, {"5\r;1", 1, 5},
-        // Exponents counted up to their limit: a long run of digits does not bring them back in range.
+        // Exponents counted up to their limit: a long run of digits does not bring them back in range, nor
+        // does counting on beyond an int (2^32 - 1, 2^32, 2^32 + 1, 2^32 + 22, 2^33), nor leading zeros.
         {"1" + std::string(380, '0') + "e-100379;1", 2, 0},
         {"0," + std::string(380, '0') + "1e100379;1", 2, inf},
-        {"1e-2147483649;1", 2, 0},
+        {"1e-2147483649;1", 2, 0}, {"1e4294967295;1", 2, inf}, {"1e4294967296;1", 2, inf}, {"1e-4294967296;1", 2, 0},
+        {"-1e+4294967296;1", 2, -inf}, {"-1e-4294967296;1", 2, -0.0}, {"1e4294967297;1", 2, inf},
+        {"1e-4294967297;1", 2, 0}, {"1e-4294967318;1", 2, 0}, {"1e8589934592;1", 2, inf}, {"1e-8589934592;1", 2, 0},
+        {"1e0000000000000000000003;1", 2, 1000}, {"1e-0000000000000000000001;1", 2, 0.1},
         // No number: nothing supplied, nothing changed.
         {"inf;1;2;3", 0, 42}, {"nan;1;2;3", 0, 42}, {"-inf", 0, 42}, {"+", 0, 42}, {"-", 0, 42}, {".", 0, 42},
         {",", 0, 42}, {"e5;1", 0, 42}, {";1;2;3", 0, 42}, {"+-5;1", 0, 42}, {"--5", 0, 42}, {" ;5", 0, 42},

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "output_check.h"
+#include "format_model.h"
 #include "test_support.h"
 
 namespace {

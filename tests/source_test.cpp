@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "format_model.h"
 #include "io_block.h"
-#include "output_check.h"
+#include "memory_file.h"
 #include "test_support.h"
 
 namespace {
@@ -22,7 +23,10 @@ void expect_read_as_the_model(const std::string& content, const std::string& nam
     EXPECT_EQ(first_line_read_unlike_the_model(source.file(), content), "") << name;
 #ifdef __GLIBC__
     for (const std::size_t limit : limits) {
-        EXPECT_EQ(first_line_read_unlike_the_model(content, limit), "") << name << ", failing at " << limit;
+        MemoryFile memory{content, limit};
+        std::FILE* const file = open_memory_file(memory, "rb");
+        EXPECT_EQ(first_line_read_unlike_the_model(file, content, limit), "") << name << ", failing at " << limit;
+        std::fclose(file);
     }
 #else
     (void)limits;

@@ -1,21 +1,18 @@
-// The target writer, and the whole run: source to target.
+// The target writer: the header, and a record line for each record written.
 
 #include "target.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "calendar.h"
+#include "fixed_point.h"
+#include "format_model.h"
 #include "local_time.h"
-#include "output_check.h"
-#include "run.h"
-#include "source.h"
 #include "test_support.h"
 
 namespace {
@@ -23,43 +20,48 @@ namespace {
 using namespace tsconv_test;
 using tsconv::SourceRecord;
 
-// Every test runs without probing and with the probe span of a zone that
-// keeps its offsets: the records' lines must not tell the two apart.
-class WriteTarget : public testing::TestWithParam<std::int64_t> {
-protected:
-    // Writes the header and a line for each convertible record, returns the file.
-    std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr) const {
-        ScratchStream target;
+// Writes the header and a line for each convertible record in the zone set up now, with the cache's
+// probe span given; returns the file, and in `skipped` how many records were left out.
+std::string written(const std::vector<SourceRecord>& records, int* skipped = nullptr,
+                    std::int64_t probe_span = tsconv::cache_probe_span) {
+    ScratchStream target;
+    tsconv::TargetStream stream;
+    tsconv::open_target_stream(stream, target.file());
+    tsconv::write_target_header(stream);
+    tsconv::LocalZone zone = tsconv::load_local_zone();
+    tsconv::LocalTimeCache cache{&zone, probe_span};
+    tsconv::LocalTimestamp time;
+    int not_written = 0;
+    for (const SourceRecord& record : records) {
+        const bool convertible = tsconv::to_local_timestamp(record.serial_date, cache, time);
+        if (convertible) tsconv::write_target_record(stream, time, record);
+        not_written += convertible ? 0 : 1;
+    }
+    EXPECT_TRUE(tsconv::flush_target_stream(stream));
+    if (skipped != nullptr) *skipped = not_written;
+    return target.close();
+}
+
+// The records written together, with the cache probing and without, give the lines each gives written
+// alone: on a stream and a cache of its own, the line taken from the stream's buffer.
+void expect_as_if_alone(const std::vector<SourceRecord>& records, const std::string& what) {
+    tsconv::LocalZone zone = tsconv::load_local_zone();
+    std::string alone = header;
+    for (const SourceRecord& one : records) {
         tsconv::TargetStream stream;
-        tsconv::open_target_stream(stream, target.file());
-        tsconv::write_target_header(stream);
-        tsconv::LocalZone zone = tsconv::load_local_zone();
-        tsconv::LocalTimeCache cache{&zone, GetParam()};
+        tsconv::open_target_stream(stream, nullptr);
+        tsconv::LocalTimeCache cache{&zone, 0};
         tsconv::LocalTimestamp time;
-        int not_written = 0;
-        for (const SourceRecord& record : records) {
-            const bool convertible = tsconv::to_local_timestamp(record.serial_date, cache, time);
-            if (convertible) tsconv::write_target_record(stream, time, record);
-            not_written += convertible ? 0 : 1;
-        }
-        EXPECT_TRUE(tsconv::flush_target_stream(stream));
-        if (skipped != nullptr) *skipped = not_written;
-        return target.close();
+        if (tsconv::to_local_timestamp(one.serial_date, cache, time)) tsconv::write_target_record(stream, time, one);
+        alone.append(stream.buffer.data(), stream.used);
     }
-
-    // The records written together give the lines each gives written alone.
-    void expect_as_if_alone(const std::vector<SourceRecord>& records, const std::string& what) const {
-        std::string alone = header;
-        for (const SourceRecord& record : records) alone += written({record}).substr(header.size());
-        EXPECT_EQ(written(records), alone) << what;
+    for (const std::int64_t probe_span : {std::int64_t{0}, tsconv::cache_probe_span}) {
+        EXPECT_EQ(written(records, nullptr, probe_span), alone) << what << ", probe span " << probe_span;
     }
-};
+}
 
-INSTANTIATE_TEST_SUITE_P(ProbeSpans, WriteTarget, testing::Values(0, tsconv::cache_probe_span));
-
-TEST_P(WriteTarget, RecordLines) {
+TEST(WriteTarget, RecordLines) {
     // A line for each convertible record; an unconvertible one leaves no trace.
-    const double inf = std::numeric_limits<double>::infinity();
     const struct { const char* zone; std::vector<SourceRecord> records; int skipped; std::string lines; } cases[] = {
         {"CET-1", {{45000.5, 12.5, 20, 3.25}, {45000.50008391204, -15, 0, -0.0}, {45000.5, inf, -inf, 1e-7}}, 0,
          "15.03.2023;11:00:0.000000;12.500000;20.000000;3.250000\r\n"
@@ -77,7 +79,7 @@ TEST_P(WriteTarget, RecordLines) {
     }
 }
 
-TEST_P(WriteTarget, LongestLinesAcrossBufferFlushes) {
+TEST(WriteTarget, LongestLinesAcrossBufferFlushes) {
     set_time_zone("UTC0");
     const double max = std::numeric_limits<double>::max();
     const std::size_t records = 2000;  // several buffers full
@@ -85,15 +87,14 @@ TEST_P(WriteTarget, LongestLinesAcrossBufferFlushes) {
     const std::string content = written(std::vector<SourceRecord>(records, {45000, -max, -max, -max}), &skipped);
     EXPECT_EQ(skipped, 0);
     const std::string line = content.substr(header.size(), content.find('\n', header.size()) + 1 - header.size());
-    EXPECT_EQ(line.size(), 17u + 8u + 3 * (1 + 317) + 2);
+    EXPECT_EQ(line.size(), tsconv::minute_text_length + 8 + 3 * (1 + tsconv::fixed6_max_length) + 2);
     EXPECT_EQ(content.size(), header.size() + line.size() * records);
 }
 
-TEST_P(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
+TEST(WriteTarget, RepeatedValuesAndMinutesWriteAsIfAlone) {
     // Texts kept from the record before must never leak into a record that
     // differs: -0 against 0, long values, changes of minute, hour and day.
     set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    const double inf = std::numeric_limits<double>::infinity();
     const double values[] = {0.0, -0.0, 0.0, 65.0, 65.0, 1e30, 1e30, -1e300, 1e-7, -1e-7, inf, inf, 12.5};
     std::vector<SourceRecord> records;
     double serial = 45011.12;  // across the change to summer time
@@ -113,7 +114,7 @@ double serial(int year, int month, int day, int hour, int minute, double second 
            ((hour + 1) * 3600 + minute * 60 + second) / 86400;
 }
 
-TEST_P(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
+TEST(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
     // Records alternating, two by two, between two minutes that differ in one field only:
     // neither the text nor the cached minute of the one may be taken for the other's.
     set_time_zone("CET-1");
@@ -140,7 +141,7 @@ TEST_P(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
     }
 }
 
-TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
+TEST(WriteTarget, LeapSecondsAsIfAlone) {
     // Records before, at and after a leap second, in order and out of order:
     // right/UTC's at the end of 2016, and two in a row in a zone file of our
     // own, whose second shows as second 61: no time a record can show.
@@ -160,7 +161,8 @@ TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
         expect_as_if_alone(in_order, c.zone + " in order");
         expect_as_if_alone(out_of_order, c.zone + " out of order");
         // A probe of the cache that lands on the leap second itself.
-        expect_as_if_alone({at(c.leap - 899.75), at(c.leap + 0.25), at(c.leap + 1.25), at(c.leap - 0.75)},
+        const double probed_at = c.leap - tsconv::cache_probe_span + 0.25;
+        expect_as_if_alone({at(probed_at), at(c.leap + 0.25), at(c.leap + 1.25), at(c.leap - 0.75)},
                            c.zone + " probed at the leap second");
         int skipped = 0;
         EXPECT_NE(written(in_order, &skipped).find(":60.500000;"), std::string::npos) << c.zone;
@@ -168,7 +170,7 @@ TEST_P(WriteTarget, LeapSecondsAsIfAlone) {
     }
 }
 
-TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
+TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     // Records decoded from lines, written with the texts taken from the
     // digits and again with every value formatted from its double.
     set_time_zone("UTC0");
@@ -188,112 +190,5 @@ TEST_P(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     EXPECT_EQ(written(records), written(formatted));
     EXPECT_NE(records[1].PV_text.length, 0);  // the texts were used
 }
-
-using tsconv::ConversionResult;
-
-// As WriteTarget, the whole run.
-class ConvertSource : public testing::TestWithParam<std::int64_t> {
-protected:
-    struct Converted { ConversionResult result; std::string target, warnings; };
-
-    // The zone set up now, with the test's probe span.
-    tsconv::LocalZone& zone() {
-        zone_in_use = tsconv::load_local_zone();
-        zone_in_use.probe_span = GetParam();
-        return zone_in_use;
-    }
-    tsconv::LocalZone zone_in_use;
-
-    Converted convert(const std::string& source) {
-        const ScratchStream in(source);
-        ScratchStream out, warnings;
-        Converted converted;
-        converted.result = tsconv::convert_source(in.file(), out.file(), warnings.file(), zone());
-        converted.target = out.close();
-        converted.warnings = warnings.close();
-        return converted;
-    }
-};
-
-INSTANTIATE_TEST_SUITE_P(ProbeSpans, ConvertSource, testing::Values(0, tsconv::cache_probe_span));
-
-TEST_P(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
-    // Skipped, partial, unconvertible and long lines mixed, over several read
-    // and write blocks: one record per line that supplies a value, and each
-    // unconvertible line named by its physical line number.
-    set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    for (const int lines : {0, 1, 50000}) {
-        std::string source = "Datum;A;B;C\r\n";
-        std::string warnings;
-        int records = 0;
-        for (int i = 0; i < lines; ++i) {
-            const std::string serial = std::to_string(45000 + i / 86400.0);
-            switch (i % 11) {
-                case 3: source += "\r\n"; break;
-                case 5: source += serial + ";" + std::to_string(i) + "\r\n"; ++records; break;
-                case 7:
-                    source += "1e300;1;2;3\r\n";
-                    warnings += skipped_warning(i + 2);
-                    break;
-                case 9: source += serial + ";1;2;3" + std::string(500, ' ') + "\r\n"; ++records; break;
-                default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
-            }
-        }
-        const auto converted = convert(source);
-        EXPECT_EQ(converted.result, ConversionResult::completed) << lines;
-        EXPECT_EQ(converted.warnings, warnings) << lines;
-        EXPECT_EQ(std::count(converted.target.begin(), converted.target.end(), '\n'), records + 1) << lines;
-    }
-}
-
-#ifdef __linux__
-TEST_P(ConvertSource, AnyStreamWillDo) {
-    // Streams in memory, as callers other than the program may hand over:
-    // the converter must not change how they are buffered.
-    set_time_zone("UTC0");
-    std::string source = "45000;1;2;3\n45001;4\n";
-    std::FILE* in = fmemopen(source.data(), source.size(), "rb");
-    char* target = nullptr;
-    std::size_t target_size = 0;
-    std::FILE* out = open_memstream(&target, &target_size);
-    std::FILE* warnings = std::fopen("/dev/null", "wb");
-    EXPECT_EQ(tsconv::convert_source(in, out, warnings, zone()), ConversionResult::completed);
-    std::fclose(in);
-    std::fclose(out);
-    std::fclose(warnings);
-    EXPECT_EQ(std::string(target, target_size),
-              header +
-                  "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                  "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
-    std::free(target);
-}
-
-TEST_P(ConvertSource, Failures) {
-    std::string source;
-    for (int i = 0; i < 100000; ++i) source += "45000;1;2;3\n";
-    ScratchStream warnings;
-
-    // A full device: the run stops at the first failed block; the header
-    // alone fails at the last flush.
-    for (const std::string& content : {source, std::string()}) {
-        const ScratchStream in(content);
-        std::FILE* full = std::fopen("/dev/full", "wb");
-        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), zone()), ConversionResult::target_write_failed);
-        EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
-        std::fclose(full);
-    }
-
-    // A source that cannot be read from its start (address 0 is never mapped), to a target that
-    // takes everything or fails too: the failed read is the one reported.
-    for (const char* target_path : {"/dev/null", "/dev/full"}) {
-        std::FILE* unreadable = std::fopen("/proc/self/mem", "rb");
-        std::FILE* target = std::fopen(target_path, "wb");
-        EXPECT_EQ(tsconv::convert_source(unreadable, target, warnings.file(), zone()),
-                  ConversionResult::source_read_failed) << target_path;
-        std::fclose(unreadable);
-        std::fclose(target);
-    }
-}
-#endif
 
 }  // namespace

@@ -98,6 +98,47 @@ const std::vector<DecodedLine> decoding_table = {
     {"  45000,5;-1,5e1;0;0", 4, 45000.5, -15, 0, 0, "15.03.2023;11:00:0.000000;-15.000000;0.000000;0.000000"},
 };
 
+std::string random_source_line(std::mt19937& random) {
+    auto digits = [&](unsigned n) {
+        std::string s;
+        for (unsigned i = 0; i < n; ++i) s += static_cast<char>('0' + random() % 10);
+        return s;
+    };
+    // Every sign, separator, exponent and length around the limits of the
+    // fast step and of the texts taken from the digits; exponents with
+    // leading zeros, and some just beyond a power of two from 2^32 on.
+    auto any_number = [&] {
+        std::string number = random() % 3 != 0 ? "" : random() % 2 ? "-" : "+";
+        if (random() % 8 == 0) number.insert(0, random() % 2 ? " " : "\t\v\f\r");
+        number += digits(random() % 20);
+        if (random() % 2) number += random() % 2 ? ',' : '.';
+        number += digits(random() % 20 + (number.empty() ? 1 : 0));
+        if (random() % 3 == 0) {
+            number += random() % 2 ? 'e' : 'E';
+            if (random() % 2) number += random() % 2 ? '-' : '+';
+            number += std::string(random() % 8 == 0 ? random() % 25 : 0, '0');
+            number += std::to_string(random() % 8 ? random() % 400 : (1ull << (32 + random() % 32)) + random() % 30);
+        }
+        return number;
+    };
+    auto short_decimal = [&] {
+        std::string value = random() % 3 == 0 ? "-" : "";
+        value += digits(random() % 10);
+        if (random() % 4 != 0) value += random() % 2 ? ',' : '.';
+        return value + digits(random() % 9);
+    };
+    const std::string junk[] = {"x", "", "-", "+", " ", "e5", "inf", "05", "63,20,1", std::string("7\0", 2),
+                                "5e", "1e99999999999", "0x10", "\xEF\xBB\xBF" "1"};
+    std::string line = random() % 2 ? any_number() : "45011," + digits(10);
+    const unsigned fields = random() % 8 == 0 ? random() % 5 : 3;
+    for (unsigned i = 0; i < fields; ++i) {
+        line += random() % 32 == 0 ? " ;" : ";";
+        const unsigned kind = random() % 16;
+        line += kind == 0 ? junk[random() % 14] : kind < 6 ? any_number() : short_decimal();
+    }
+    return line;
+}
+
 // Paths are UTF-8: on Windows too, so that any name can be given.
 std::string read_file(const std::string& path) {
     std::ifstream in(fs::u8path(path), std::ios::binary);

@@ -1,10 +1,11 @@
 #pragma once
 
-// Helpers shared by the tests: time zones, scratch files, running commands.
+// Helpers shared by the tests: time zones, scratch files, source lines, running commands.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,11 @@ private:
 struct DecodedLine { std::string line; int count; double serial_date, PV, wSP, wOP; std::string target_line; };
 extern const std::vector<DecodedLine> decoding_table;
 
+// A line of every form the tests know, without its line end: numbers with
+// and without signs, white space, points and exponents, short decimals as a
+// log has them, too few or too many fields, junk, NUL.
+std::string random_source_line(std::mt19937& random);
+
 // The exit status of a failed run as its caller sees it: -1 on Windows, where
 // the whole 32 bits reach the caller, 255 to a POSIX shell.
 #ifdef _WIN32
@@ -84,6 +90,12 @@ constexpr int failure_status = -1;
 #else
 constexpr int failure_status = 255;
 #endif
+
+// The messages of a run that failed on its files.
+inline std::string not_opened(std::string s) { return "Quelldatei <" + s + "> konnte nicht geoeffnet werden!\n"; }
+inline std::string read_failed(std::string s) { return "Quelldatei <" + s + "> konnte nicht gelesen werden!\n"; }
+inline std::string write_failed(std::string t) { return "Zieldatei <" + t + "> konnte nicht geschrieben werden!\n"; }
+inline std::string target_is_source(std::string t) { return "Zieldatei <" + t + "> ist die Quelldatei!\n"; }
 
 // The exit status (or 128 + the signal that ended the run) and what it printed.
 struct CommandResult { int status = 0; std::string out, err; };

@@ -1,12 +1,13 @@
 #pragma once
 
-// Checks that hold for the converter whatever the source holds, for the fuzz
-// targets and the tests that feed it hostile or huge sources.
+// The model of the source and target formats, written from the formats alone: what the reader and the
+// decoder must give for any source, and what any conversion's target and warnings must hold. For the
+// tests and the fuzz targets.
 
 #include <cstddef>
 #include <cstdio>
 #include <functional>
-#include <random>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,8 @@ struct SourceRecord;
 
 namespace tsconv_test {
 
+constexpr double inf = std::numeric_limits<double>::infinity();
+
 constexpr std::string_view target_header = "Datum;Zeit;LP1_Main.PV;LP1_Main.wSP;LP1_Main.wOP\r\n";
 inline const std::string header(target_header);
 
@@ -24,12 +27,6 @@ inline const std::string header(target_header);
 inline std::string skipped_warning(std::size_t line_number) {
     return "Zeile " + std::to_string(line_number) + ": Zeitstempel nicht umrechenbar, Datensatz uebersprungen\n";
 }
-
-// The messages of a run that failed on its files.
-inline std::string not_opened(std::string s) { return "Quelldatei <" + s + "> konnte nicht geoeffnet werden!\n"; }
-inline std::string read_failed(std::string s) { return "Quelldatei <" + s + "> konnte nicht gelesen werden!\n"; }
-inline std::string write_failed(std::string t) { return "Zieldatei <" + t + "> konnte nicht geschrieben werden!\n"; }
-inline std::string target_is_source(std::string t) { return "Zieldatei <" + t + "> ist die Quelldatei!\n"; }
 
 inline bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -75,29 +72,5 @@ std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& reco
 // model has it, and reports a failure where there was one; else the first difference.
 std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source,
                                              std::size_t failing_at = std::string_view::npos);
-
-// A line of every form the tests know, without its line end: numbers with
-// and without signs, white space, points and exponents, short decimals as a
-// log has them, too few or too many fields, junk, NUL.
-std::string random_source_line(std::mt19937& random);
-
-// Stops a fuzz target: what failed, to standard error.
-[[noreturn]] void fuzz_failure(const char* fuzzer, const char* what);
-
-#ifdef __GLIBC__
-// A stream over memory. Reading gives `data` and fails with EIO once `limit`
-// bytes are read; writing keeps what is written and fails with ENOSPC once
-// `room` bytes are written.
-struct MemoryFile {
-    std::string_view data = {};
-    std::size_t limit = std::string_view::npos;
-    std::string written = {};
-    std::size_t room = std::string_view::npos;
-    std::size_t position = 0;
-};
-std::FILE* open_memory_file(MemoryFile& memory, const char* mode);
-// first_line_read_unlike_the_model on such a stream over `source`.
-std::string first_line_read_unlike_the_model(std::string_view source, std::size_t failing_at);
-#endif
 
 }  // namespace tsconv_test

@@ -1,10 +1,8 @@
-#include "output_check.h"
+#include "format_model.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "fixed_point.h"
 #include "io_block.h"
@@ -200,92 +198,6 @@ std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view s
     if (tsconv::read_source_line(stream) != nullptr) return "a line more than the model has";
     return stream.read_failed == fails ? "" : "a read failure not reported as it happened";
 }
-
-void fuzz_failure(const char* fuzzer, const char* what) {
-    std::fprintf(stderr, "%s: %s\n", fuzzer, what);
-    std::abort();
-}
-
-std::string random_source_line(std::mt19937& random) {
-    auto digits = [&](unsigned n) {
-        std::string s;
-        for (unsigned i = 0; i < n; ++i) s += static_cast<char>('0' + random() % 10);
-        return s;
-    };
-    // Every sign, separator, exponent and length around the limits of the
-    // fast step and of the texts taken from the digits.
-    auto any_number = [&] {
-        std::string number = random() % 3 != 0 ? "" : random() % 2 ? "-" : "+";
-        if (random() % 8 == 0) number.insert(0, random() % 2 ? " " : "\t\v\f\r");
-        number += digits(random() % 20);
-        if (random() % 2) number += random() % 2 ? ',' : '.';
-        number += digits(random() % 20 + (number.empty() ? 1 : 0));
-        if (random() % 3 == 0) {
-            number += random() % 2 ? 'e' : 'E';
-            if (random() % 2) number += random() % 2 ? '-' : '+';
-            number += std::to_string(random() % 400);
-        }
-        return number;
-    };
-    auto short_decimal = [&] {
-        std::string value = random() % 3 == 0 ? "-" : "";
-        value += digits(random() % 10);
-        if (random() % 4 != 0) value += random() % 2 ? ',' : '.';
-        return value + digits(random() % 9);
-    };
-    const std::string junk[] = {"x", "", "-", "+", " ", "e5", "inf", "05", "63,20,1", std::string("7\0", 2),
-                                "5e", "1e99999999999", "0x10", "\xEF\xBB\xBF" "1"};
-    std::string line = random() % 2 ? any_number() : "45011," + digits(10);
-    const unsigned fields = random() % 8 == 0 ? random() % 5 : 3;
-    for (unsigned i = 0; i < fields; ++i) {
-        line += random() % 32 == 0 ? " ;" : ";";
-        const unsigned kind = random() % 16;
-        line += kind == 0 ? junk[random() % 14] : kind < 6 ? any_number() : short_decimal();
-    }
-    return line;
-}
-
-#ifdef __GLIBC__
-namespace {
-
-ssize_t read_memory(void* cookie, char* buffer, std::size_t size) {
-    MemoryFile& memory = *static_cast<MemoryFile*>(cookie);
-    if (memory.position == memory.data.size()) return 0;  // the end, read whole
-    if (memory.position >= memory.limit) {
-        errno = EIO;
-        return -1;
-    }
-    const std::size_t n = std::min({size, memory.limit - memory.position, memory.data.size() - memory.position});
-    std::memcpy(buffer, memory.data.data() + memory.position, n);
-    memory.position += n;
-    return static_cast<ssize_t>(n);
-}
-
-ssize_t write_memory(void* cookie, const char* buffer, std::size_t size) {
-    MemoryFile& memory = *static_cast<MemoryFile*>(cookie);
-    const std::size_t n = std::min(size, memory.room - memory.written.size());
-    if (n == 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    memory.written.append(buffer, n);
-    return static_cast<ssize_t>(n);
-}
-
-}  // namespace
-
-std::FILE* open_memory_file(MemoryFile& memory, const char* mode) {
-    return fopencookie(&memory, mode, cookie_io_functions_t{read_memory, write_memory, nullptr, nullptr});
-}
-
-std::string first_line_read_unlike_the_model(std::string_view source, std::size_t failing_at) {
-    MemoryFile memory{source, failing_at};
-    std::FILE* const file = open_memory_file(memory, "rb");
-    std::string problem = first_line_read_unlike_the_model(file, source, failing_at);
-    std::fclose(file);
-    return problem;
-}
-#endif
 
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings) {
     ConversionCheck check;
