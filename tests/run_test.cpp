@@ -47,10 +47,7 @@ TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
             switch (i % 11) {
                 case 3: source += "\r\n"; break;
                 case 5: source += serial + ";" + std::to_string(i) + "\r\n"; ++records; break;
-                case 7:
-                    source += "1e300;1;2;3\r\n";
-                    warnings += skipped_warning(i + 2);
-                    break;
+                case 7: source += "1e300;1;2;3\r\n"; warnings += skipped_warning(i + 2); break;
                 case 9: source += serial + ";1;2;3" + std::string(500, ' ') + "\r\n"; ++records; break;
                 default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
             }
@@ -79,10 +76,8 @@ TEST(ConvertSource, AnyStreamWillDo) {
     std::fclose(in);
     std::fclose(out);
     std::fclose(warnings);
-    EXPECT_EQ(std::string(target, target_size),
-              header +
-                  "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                  "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
+    EXPECT_EQ(std::string(target, target_size), header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                                         "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
     std::free(target);
 }
 
@@ -97,7 +92,8 @@ TEST(ConvertSource, Failures) {
     for (const std::string& content : {source, std::string()}) {
         const ScratchStream in(content);
         std::FILE* full = std::fopen("/dev/full", "wb");
-        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), zone), ConversionResult::target_write_failed);
+        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), zone),
+                  ConversionResult::target_write_failed);
         EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
         std::fclose(full);
     }
