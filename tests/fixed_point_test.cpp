@@ -65,8 +65,7 @@ TEST(FormatFixed6, LargestValueFitsTheLimit) {
     EXPECT_EQ(text.size(), static_cast<std::size_t>(tsconv::fixed6_max_length));
 }
 
-// Microsoft's printf is not exact; MinGW's own, which its libstdc++ selects
-// (__USE_MINGW_ANSI_STDIO), is.
+// Microsoft's printf is not exact; MinGW's own, which its libstdc++ selects (__USE_MINGW_ANSI_STDIO), is.
 #if !defined(_WIN32) || __USE_MINGW_ANSI_STDIO
 constexpr bool c_printf_is_exact = true;
 #else
@@ -129,10 +128,9 @@ TEST(RoundFixed6, FastPathMatchesExactPath) {
 }
 
 TEST(RoundFixed6, FastPathArgumentHolds) {
-    // Below the bound the product stays below 2^40, where doubles lie 2^-13
-    // apart: its rounding error (exact by a fused multiply-add) is at most
-    // 2^-14, a quarter of the margin; and it lies between the multiples of
-    // 10^6 of the whole part and the next whole number.
+    // Below the bound the product stays below 2^40, where doubles lie 2^-13 apart: its rounding error (exact by a
+    // fused multiply-add) is at most 2^-14, a quarter of the margin; and it lies between the multiples of 10^6 of the
+    // whole part and the next whole number.
     EXPECT_LT(tsconv::round_fixed6_fast_limit * 1e6, 0x1p40);
     EXPECT_EQ(0x1p40 - std::nextafter(0x1p40, 0.0), 0x1p-13);
     std::mt19937_64 random(11);

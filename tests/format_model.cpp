@@ -67,9 +67,8 @@ bool is_minute_text(std::string_view line) {
            number(11, 2) <= 23 && number(14, 2) <= 59;
 }
 
-// One record line, CR LF included: "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V", seconds
-// of one or two digits without a leading zero and below 60, and each value
-// "-?digits.dddddd" (no leading zeros) or "inf" or "-inf".
+// One record line, CR LF included: "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V", seconds of one or two digits without a leading
+// zero and below 60, and each value "-?digits.dddddd" (no leading zeros) or "inf" or "-inf".
 bool is_record_line(std::string_view line) {
     std::size_t p = minute_pattern.size();
     std::size_t whole_digits;
@@ -81,12 +80,10 @@ bool is_record_line(std::string_view line) {
     return literal(line, p, "\r\n") && p == line.size();
 }
 
-// A decoder written from the source format: "number;number;number;number",
-// each number optional white space, an optional sign, digits with at most one
-// decimal separator and at least one digit, and an exponent when digits follow
-// the "e" and its optional sign, converted by strtod. Only the first
-// max_decoded_length characters count. Returns how many numbers it stored in
-// values, 0 to 4.
+// A decoder written from the source format: "number;number;number;number", each number optional white space, an
+// optional sign, digits with at most one decimal separator and at least one digit, and an exponent when digits follow
+// the "e" and its optional sign, converted by strtod. Only the first max_decoded_length characters count. Returns how
+// many numbers it stored in values, 0 to 4.
 int reference_decode(std::string_view line, double values[4]) {
     line = line.substr(0, tsconv::max_decoded_length);
     const std::size_t n = line.size();

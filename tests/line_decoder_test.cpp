@@ -26,9 +26,8 @@ std::string texts(const SourceRecord& record) {
     return shown(record.PV_text) + ";" + shown(record.wSP_text) + ";" + shown(record.wOP_text);
 }
 
-// Decodes the lines make(0), make(1) ... in turn onto one record, each against
-// the model; in place, as the reader hands a line over (the model sees it up
-// to its line end), or as a padded copy.
+// Decodes the lines make(0), make(1) ... in turn onto one record, each against the model; in place, as the reader
+// hands a line over (the model sees it up to its line end), or as a padded copy.
 template <typename Make>
 void expect_decoded_as_the_model(int lines, bool in_place, Make make) {
     SourceRecord record;
@@ -77,8 +76,7 @@ TEST(DigitWords, FiveDigitsEndDependsOnlyOnTheCharactersUpToTheSixth) {
 }
 
 TEST(DigitWords, EightDigitsValueIsTheNumberTheDigitsMake) {
-    // Eight digits, and five moved up to the top of the word as a serial
-    // date's are, with any characters after them.
+    // Eight digits, and five moved up to the top of the word as a serial date's are, with any characters after them.
     std::mt19937 random(7);
     for (int i = 0; i < 1000000; ++i) {
         const std::string text = word_text(random, i % 2 ? 8 : 5, ';');
@@ -173,9 +171,8 @@ TEST(DecodeSourceLine, MatchesTheModelOnRandomLines) {
 }
 
 TEST(DecodeSourceLine, NothingAfterTheLineEndChangesWhatIsDecoded) {
-    // Decoded where it lies, a line is followed by its line end and seven
-    // characters of the next line or of old data, digits most of them. First,
-    // lines cut short where the characters after the line end would change every result.
+    // Decoded where it lies, a line is followed by its line end and seven characters of the next line or of old data,
+    // digits most of them. First, lines cut short where the characters after the line end would change every result.
     const struct { const char* text; std::size_t end; } cut[] = {
         {"12;34;56;789999", 1}, {"12;34;56;789999", 3}, {"12;34;56;789999", 4}, {"12;34;56;789999", 11}, {"5e7", 2}};
     std::mt19937 random(11);

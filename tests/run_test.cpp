@@ -33,10 +33,9 @@ Converted convert(const std::string& source, bool probing = true) {
 }
 
 TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
-    // Skipped, partial, unconvertible and long lines mixed, over several read
-    // and write blocks: one record per line that supplies a value, and each
-    // unconvertible line named by its physical line number; the same target
-    // whether the cache probes or not.
+    // Skipped, partial, unconvertible and long lines mixed, over several read and write blocks: one record per line
+    // that supplies a value, and each unconvertible line named by its physical line number; the same target whether
+    // the cache probes or not.
     set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
     for (const int lines : {0, 1, 50000}) {
         std::string source = "Datum;A;B;C\r\n";
@@ -87,8 +86,7 @@ TEST(ConvertSource, Failures) {
     ScratchStream warnings;
     tsconv::LocalZone zone = tsconv::load_local_zone();
 
-    // A full device: the run stops at the first failed block; the header
-    // alone fails at the last flush.
+    // A full device: the run stops at the first failed block; the header alone fails at the last flush.
     for (const std::string& content : {source, std::string()}) {
         const ScratchStream in(content);
         std::FILE* full = std::fopen("/dev/full", "wb");

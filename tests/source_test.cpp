@@ -61,8 +61,7 @@ TEST(ReadSourceLine, SplitsPhysicalLines) {
 TEST(ReadSourceLine, MatchesTheModel) {
     const std::string plain = "45011,1215277778;63,20;65;44,31", long_tail(500, 'x');
     const std::size_t block = tsconv::io_block_size;
-    // Lines of every length from 1 to 600 characters, so that line ends fall
-    // on and around each block end.
+    // Lines of every length from 1 to 600 characters, so that line ends fall on and around each block end.
     std::string every_length;
     for (std::size_t length = 1; every_length.size() < 3 * block; length = length % 600 + 1) {
         every_length += plain.substr(0, length) + std::string(length - std::min(length, plain.size()), '7') + "\n";

@@ -142,9 +142,8 @@ TEST(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
 }
 
 TEST(WriteTarget, LeapSecondsAsIfAlone) {
-    // Records before, at and after a leap second, in order and out of order:
-    // right/UTC's at the end of 2016, and two in a row in a zone file of our
-    // own, whose second shows as second 61: no time a record can show.
+    // Records before, at and after a leap second, in order and out of order: right/UTC's at the end of 2016, and two
+    // in a row in a zone file of our own, whose second shows as second 61: no time a record can show.
     const std::string doubled = scratch_folder() + "/Doubled";
     write_file(doubled, zone_file_bytes({{}, {1681128000, 1681128001}}));
     // The leap second in seconds since 1970-01-01 as the zone counts them.

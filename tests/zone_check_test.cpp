@@ -96,10 +96,9 @@ long long first_change(const char* rule, int year) {
 }
 
 TEST(ZoneRules, ClosingRuleJustAfterTheLastTransition) {
-    // The rule's first change after the last transition, in years where the
-    // day is found by the week-5, leap-year or weekday arithmetic: ten
-    // minutes after the transition it is refused, twenty minutes after it not.
-    // (glibc applies no rule's change before 1970.)
+    // The rule's first change after the last transition, in years where the day is found by the week-5, leap-year or
+    // weekday arithmetic: ten minutes after the transition it is refused, twenty minutes after it not. (glibc applies
+    // no rule's change before 1970.)
     const struct { const char* rule; int year; } cases[] = {
         {"AAA0BBB,M3.5.0,M10.5.0", 2021}, {"AAA0BBB,M3.5.0,M10.5.0", 2026},  // four and five Sundays in March
         {"AAA0BBB,M2.5.2,M10.5.0", 2000}, {"AAA0BBB,M2.5.1,M10.5.0", 2100},  // with and without 29 February
@@ -143,9 +142,8 @@ TEST(ZoneRules, WindowsSystemZones) {
     };
     for (const auto& c : cases) EXPECT_EQ(tsconv::windows_zone_keeps_offsets(c.zone, true), c.keeps) << c.name;
 
-    // The rules Windows keeps for each year: every year must pass. A New Year
-    // between years of other offsets is one change, weeks from any other; a
-    // change in the first week of a year is not.
+    // The rules Windows keeps for each year: every year must pass. A New Year between years of other offsets is one
+    // change, weeks from any other; a change in the first week of a year is not.
     tsconv::platform::ZoneData years;
     years.kind = tsconv::platform::ZoneData::Kind::windows_rules;
     years.years = {berlin, no_daylight, sydney};
