@@ -38,14 +38,11 @@ Outcome convert(std::string_view source, std::size_t limit = std::string_view::n
     for (std::FILE* file : files) {
         if (file == nullptr) fail("fopencookie failed");
     }
-    Outcome outcome;
     tsconv::LocalZone probed = zone;
     probed.probe_span = probe_span;
-    outcome.result = tsconv::convert_source(files[0], files[1], files[2], probed);
+    const ConversionResult result = tsconv::convert_source(files[0], files[1], files[2], probed);
     for (std::FILE* file : files) std::fclose(file);
-    outcome.target = target.written;
-    outcome.warnings = warnings.written;
-    return outcome;
+    return {result, target.written, warnings.written};
 }
 
 // Reading fails at `limit`: the target holds what the complete lines before

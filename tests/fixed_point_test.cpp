@@ -115,7 +115,8 @@ TEST(RoundFixed6, FastPathMatchesExactPath) {
     auto check = [](double v) {
         std::uint64_t whole = 0, exact_whole = 1;
         std::uint32_t millionths = 0, exact_millionths = 1;
-        ASSERT_EQ(tsconv::round_fixed6(v, whole, millionths), tsconv::round_fixed6_exact(v, exact_whole, exact_millionths));
+        ASSERT_EQ(tsconv::round_fixed6(v, whole, millionths),
+                  tsconv::round_fixed6_exact(v, exact_whole, exact_millionths));
         ASSERT_EQ(whole, exact_whole) << std::hexfloat << v;
         ASSERT_EQ(millionths, exact_millionths) << std::hexfloat << v;
     };
@@ -161,8 +162,7 @@ TEST(RoundFixed6Exact, EdgesOfItsRanges) {
 }
 
 TEST(WriteDecimal, MatchesToString) {
-    std::vector<std::uint64_t> values = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 123456789,
-                                         18446744073709551615u};
+    std::vector<std::uint64_t> values = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 123456789, 18446744073709551615u};
     for (std::uint64_t power = 1; power < 10000000000000000000u; power *= 10) {
         values.insert(values.end(), {power - 1, power, power + 1});
     }

@@ -37,12 +37,6 @@ bool fixed6(std::string_view text, std::size_t& p, std::size_t& whole_digits) {
     return true;
 }
 
-bool value(std::string_view text, std::size_t& p) {
-    if (p < text.size() && text[p] == '-') ++p;
-    std::size_t whole_digits;
-    return literal(text, p, "inf") || fixed6(text, p, whole_digits);
-}
-
 int days_in_month(int year, int month) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -75,7 +69,9 @@ bool is_record_line(std::string_view line) {
     if (!is_minute_text(line) || !fixed6(line, p, whole_digits) || whole_digits > 2) return false;
     if (whole_digits == 2 && line[minute_pattern.size()] > '5') return false;  // 60 or more
     for (int i = 0; i < 3; ++i) {
-        if (!literal(line, p, ";") || !value(line, p)) return false;
+        if (!literal(line, p, ";")) return false;
+        if (p < line.size() && line[p] == '-') ++p;
+        if (!literal(line, p, "inf") && !fixed6(line, p, whole_digits)) return false;
     }
     return literal(line, p, "\r\n") && p == line.size();
 }
@@ -225,7 +221,7 @@ ConversionCheck check_conversion(std::string_view source, std::string_view targe
             ++numbered;
             outcome = skipped ? LineOutcome::warning : LineOutcome::record;
         } else if (skipped && check.problem.empty()) {
-            check.problem = "a warning for line " + std::to_string(line_number) + ", which does not begin with a number";
+            check.problem = "a warning for line " + std::to_string(line_number) + ", which begins with no number";
         }
         check.lines.push_back(outcome);
     });

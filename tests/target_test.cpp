@@ -180,8 +180,7 @@ TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     for (std::size_t i = 0; i < 500; ++i) {
         std::string line = "45000," + std::to_string(i) + ";" + values[i % 14] + ";" + values[i / 14 % 14];
         if (i % 3 != 0) line += std::string(";") + values[i * 5 % 14];  // or carried forward
-        line += "\r\n";
-        decode_padded_copy(line, record);
+        decode_padded_copy(line + "\r\n", record);
         records.push_back(record);
         formatted.push_back(record);
         formatted.back().PV_text.length = formatted.back().wSP_text.length = formatted.back().wOP_text.length = 0;
