@@ -1,10 +1,7 @@
-// Converts a whole source held in memory and checks what holds for every
-// source: every target line is a well-formed record, a line gives a record or
-// a warning exactly when it begins with a number, a read or write that fails
-// part-way keeps exactly the records converted before, and the reader hands
-// out and the decoder decodes each line as the model of the source format has
-// it, wherever the ends of the read blocks fall (the fuzz build reads in
-// blocks of 1 KiB).
+// Converts a whole source held in memory and checks what holds for every source: every target line is a well-formed
+// record, a line gives a record or a warning exactly when it begins with a number, a read or write that fails
+// part-way keeps exactly the records converted before, and the reader hands out and the decoder decodes each line
+// as the model of the source format has it, wherever the ends of the read blocks (1 KiB in the fuzz build) fall.
 
 #include <cstdint>
 #include <cstdio>
@@ -31,8 +28,7 @@ struct Outcome { ConversionResult result = ConversionResult::completed; std::str
 // The zone, set up once; its probe span, or 0: every second its own breakdown.
 tsconv::LocalZone zone;
 
-// Converts the source, with reading failing at `limit` and the target's
-// device full at `room` where they are given.
+// Converts the source, with reading failing at `limit` and the target's device full at `room` where they are given.
 Outcome convert(std::string_view source, std::size_t limit = std::string_view::npos,
                 std::size_t room = std::string_view::npos, std::int64_t probe_span = zone.probe_span) {
     tsconv_test::MemoryFile input{source, limit}, target, warnings;
@@ -42,14 +38,11 @@ Outcome convert(std::string_view source, std::size_t limit = std::string_view::n
     for (std::FILE* file : files) {
         if (file == nullptr) fail("fopencookie failed");
     }
-    Outcome outcome;
     tsconv::LocalZone probed = zone;
     probed.probe_span = probe_span;
-    outcome.result = tsconv::convert_source(files[0], files[1], files[2], probed);
+    const ConversionResult result = tsconv::convert_source(files[0], files[1], files[2], probed);
     for (std::FILE* file : files) std::fclose(file);
-    outcome.target = target.written;
-    outcome.warnings = warnings.written;
-    return outcome;
+    return {result, target.written, warnings.written};
 }
 
 // Reading fails at `limit`: the target holds what the complete lines before
@@ -82,9 +75,8 @@ void check_write_failure(std::string_view source, const Outcome& outcome) {
     }
 }
 
-// The reader hands out every line as the model of the source format has
-// it: also where reading fails half-way, and with the source moved behind
-// empty lines so that the first block ends in the middle of it.
+// The reader hands out every line as the model of the source format has it: also where reading fails half-way, and
+// with the source moved behind empty lines so that the first block ends in the middle of it.
 void check_reader(std::string_view source) {
     static std::string moved;  // kept from run to run, for speed
     moved.assign(tsconv::io_block_size - source.size() / 2 % tsconv::io_block_size, '\n');

@@ -1,8 +1,7 @@
-// Decodes one line where it lies, as the reader hands it over: its line end and
-// the input's next characters after it, in a heap block that ends where the
-// decoder may read no further, so that AddressSanitizer catches a read beyond.
-// The record starts with every value and text set; the result is checked
-// against the reference decoder, and every text against its value formatted.
+// Decodes one line where it lies, as the reader hands it over: its line end and the input's next characters after it,
+// in a heap block that ends where the decoder may read no further, so that AddressSanitizer catches a read beyond.
+// The record starts with every value and text set; the result is checked against the reference decoder, and every
+// text against its value formatted.
 
 #include <algorithm>
 #include <cstdint>

@@ -1,7 +1,6 @@
-// Reads the input as the zone check meets it: as a zone file's bytes, as a TZ
-// value (up to its first NUL), and as the Windows system zone's fields. Each
-// read must stay within the input, and a zone file accepted must not be
-// accepted with a byte more: its closing rule ends it exactly.
+// Reads the input as the zone check meets it: as a zone file's bytes, as a TZ value (up to its first NUL), and as the
+// Windows system zone's fields. Each read must stay within the input, and a zone file accepted must not be accepted
+// with a byte more: its closing rule ends it exactly.
 
 #include <cstdint>
 #include <cstdlib>

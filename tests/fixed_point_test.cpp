@@ -42,8 +42,7 @@ double from_bits(std::uint64_t bits) {
 TEST(FormatFixed6, KnownValues) {
     const struct { double value; const char* text; } cases[] = {
         {0.0, "0.000000"}, {-0.0, "-0.000000"}, {12.5, "12.500000"}, {-15.0, "-15.000000"}, {7.2500002, "7.250000"},
-        {0.0078125, "0.007812"}, {0.0234375, "0.023438"},  // exactly halfway: to even, down and up
-        {-0.0078125, "-0.007812"},
+        {0.0078125, "0.007812"}, {0.0234375, "0.023438"}, {-0.0078125, "-0.007812"},  // halfway: to even, down and up
         {0.9999995, "1.000000"},  // the double lies just above the half
         {0.9999994999, "0.999999"}, {59.9999996, "60.000000"}, {59.9999994, "59.999999"}, {-3.25, "-3.250000"},
         {1e-7, "0.000000"}, {-1e-7, "-0.000000"}, {5e-324, "0.000000"}, {123456789.125, "123456789.125000"},
@@ -66,8 +65,7 @@ TEST(FormatFixed6, LargestValueFitsTheLimit) {
     EXPECT_EQ(text.size(), static_cast<std::size_t>(tsconv::fixed6_max_length));
 }
 
-// Microsoft's printf is not exact; MinGW's own, which its libstdc++ selects
-// (__USE_MINGW_ANSI_STDIO), is.
+// Microsoft's printf is not exact; MinGW's own, which its libstdc++ selects (__USE_MINGW_ANSI_STDIO), is.
 #if !defined(_WIN32) || __USE_MINGW_ANSI_STDIO
 constexpr bool c_printf_is_exact = true;
 #else
@@ -117,30 +115,23 @@ TEST(RoundFixed6, FastPathMatchesExactPath) {
     auto check = [](double v) {
         std::uint64_t whole = 0, exact_whole = 1;
         std::uint32_t millionths = 0, exact_millionths = 1;
-        ASSERT_EQ(tsconv::round_fixed6(v, whole, millionths), tsconv::round_fixed6_exact(v, exact_whole, exact_millionths));
+        ASSERT_EQ(tsconv::round_fixed6(v, whole, millionths),
+                  tsconv::round_fixed6_exact(v, exact_whole, exact_millionths));
         ASSERT_EQ(whole, exact_whole) << std::hexfloat << v;
         ASSERT_EQ(millionths, exact_millionths) << std::hexfloat << v;
     };
     for (int i = 0; i < 300000; ++i) {
         const double v = magnitude(random);
-        check(v);
-        check(-v);
-        // Near the half of a millionth.
-        const double tie = (std::floor(v * 1e6) + 0.5) / 1e6;
-        check(tie);
-        check(std::nextafter(tie, 0.0));
-        check(std::nextafter(tie, 2e6));
+        const double tie = (std::floor(v * 1e6) + 0.5) / 1e6;  // the half of a millionth near v
+        for (const double w : {v, -v, tie, std::nextafter(tie, 0.0), std::nextafter(tie, 2e6)}) check(w);
     }
-    for (double v : {0.0, -0.0, limit, std::nextafter(limit, 0.0), limit + 0.6275, 60.9999995, 59.9999995}) {
-        check(v);
-    }
+    for (double v : {0.0, -0.0, limit, std::nextafter(limit, 0.0), limit + 0.6275, 60.9999995, 59.9999995}) check(v);
 }
 
 TEST(RoundFixed6, FastPathArgumentHolds) {
-    // Below the bound the product stays below 2^40, where doubles lie 2^-13
-    // apart: its rounding error (exact by a fused multiply-add) is at most
-    // 2^-14, a quarter of the margin; and it lies between the multiples of
-    // 10^6 of the whole part and the next whole number.
+    // Below the bound the product stays below 2^40, where doubles lie 2^-13 apart: its rounding error (exact by a
+    // fused multiply-add) is at most 2^-14, a quarter of the margin; and it lies between the multiples of 10^6 of the
+    // whole part and the next whole number.
     EXPECT_LT(tsconv::round_fixed6_fast_limit * 1e6, 0x1p40);
     EXPECT_EQ(0x1p40 - std::nextafter(0x1p40, 0.0), 0x1p-13);
     std::mt19937_64 random(11);
@@ -171,8 +162,7 @@ TEST(RoundFixed6Exact, EdgesOfItsRanges) {
 }
 
 TEST(WriteDecimal, MatchesToString) {
-    std::vector<std::uint64_t> values = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 123456789,
-                                         18446744073709551615u};
+    std::vector<std::uint64_t> values = {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 123456789, 18446744073709551615u};
     for (std::uint64_t power = 1; power < 10000000000000000000u; power *= 10) {
         values.insert(values.end(), {power - 1, power, power + 1});
     }

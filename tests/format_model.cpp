@@ -37,12 +37,6 @@ bool fixed6(std::string_view text, std::size_t& p, std::size_t& whole_digits) {
     return true;
 }
 
-bool value(std::string_view text, std::size_t& p) {
-    if (p < text.size() && text[p] == '-') ++p;
-    std::size_t whole_digits;
-    return literal(text, p, "inf") || fixed6(text, p, whole_digits);
-}
-
 int days_in_month(int year, int month) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -67,26 +61,25 @@ bool is_minute_text(std::string_view line) {
            number(11, 2) <= 23 && number(14, 2) <= 59;
 }
 
-// One record line, CR LF included: "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V", seconds
-// of one or two digits without a leading zero and below 60, and each value
-// "-?digits.dddddd" (no leading zeros) or "inf" or "-inf".
+// One record line, CR LF included: "DD.MM.YYYY;HH:MM:S.SSSSSS;V;V;V", seconds of one or two digits without a leading
+// zero and below 60, and each value "-?digits.dddddd" (no leading zeros) or "inf" or "-inf".
 bool is_record_line(std::string_view line) {
     std::size_t p = minute_pattern.size();
     std::size_t whole_digits;
     if (!is_minute_text(line) || !fixed6(line, p, whole_digits) || whole_digits > 2) return false;
     if (whole_digits == 2 && line[minute_pattern.size()] > '5') return false;  // 60 or more
     for (int i = 0; i < 3; ++i) {
-        if (!literal(line, p, ";") || !value(line, p)) return false;
+        if (!literal(line, p, ";")) return false;
+        if (p < line.size() && line[p] == '-') ++p;
+        if (!literal(line, p, "inf") && !fixed6(line, p, whole_digits)) return false;
     }
     return literal(line, p, "\r\n") && p == line.size();
 }
 
-// A decoder written from the source format: "number;number;number;number",
-// each number optional white space, an optional sign, digits with at most one
-// decimal separator and at least one digit, and an exponent when digits follow
-// the "e" and its optional sign, converted by strtod. Only the first
-// max_decoded_length characters count. Returns how many numbers it stored in
-// values, 0 to 4.
+// A decoder written from the source format: "number;number;number;number", each number optional white space, an
+// optional sign, digits with at most one decimal separator and at least one digit, and an exponent when digits follow
+// the "e" and its optional sign, converted by strtod. Only the first max_decoded_length characters count. Returns how
+// many numbers it stored in values, 0 to 4.
 int reference_decode(std::string_view line, double values[4]) {
     line = line.substr(0, tsconv::max_decoded_length);
     const std::size_t n = line.size();
@@ -228,7 +221,7 @@ ConversionCheck check_conversion(std::string_view source, std::string_view targe
             ++numbered;
             outcome = skipped ? LineOutcome::warning : LineOutcome::record;
         } else if (skipped && check.problem.empty()) {
-            check.problem = "a warning for line " + std::to_string(line_number) + ", which does not begin with a number";
+            check.problem = "a warning for line " + std::to_string(line_number) + ", which begins with no number";
         }
         check.lines.push_back(outcome);
     });

@@ -1,8 +1,7 @@
 #pragma once
 
-// The model of the source and target formats, written from the formats alone: what the reader and the
-// decoder must give for any source, and what any conversion's target and warnings must hold. For the
-// tests and the fuzz targets.
+// The model of the source and target formats, written from the formats alone: what the reader and the decoder must
+// give for any source, and what any conversion's target and warnings must hold. For the tests and the fuzz targets.
 
 #include <cstddef>
 #include <cstdio>
@@ -45,9 +44,8 @@ struct ConversionCheck {
     std::vector<LineOutcome> lines;
 };
 
-// Checks a complete conversion against its source: the target is the header
-// and well-formed record lines, and every line that begins with a number (as a
-// decoder written from the source format reads one) gave either a record or a
+// Checks a complete conversion against its source: the target is the header and well-formed record lines, and every
+// line that begins with a number (as a decoder written from the source format reads one) gave either a record or a
 // warning naming it, in line order, while no other line gave either.
 ConversionCheck check_conversion(std::string_view source, std::string_view target, std::string_view warnings);
 
@@ -60,16 +58,14 @@ bool texts_match_values(const tsconv::SourceRecord& record);
 // Decodes any text as a line, from a padded copy of its decoded part; line ends in it are white space.
 int decode_padded_copy(std::string_view text, tsconv::SourceRecord& record);
 
-// Empty when the record after decoding a line holds what the model decoder
-// gives (the values kept in `expected` from line to line, and their count)
-// with texts that match; else what differs.
+// Empty when the record after decoding a line holds what the model decoder gives (the values kept in `expected` from
+// line to line, and their count) with texts that match; else what differs.
 std::string decoded_unlike_the_model(int count, const tsconv::SourceRecord& record, std::string_view line,
                                      double expected[4]);
 
-// Reads the file, which holds `source` and fails at `failing_at` where that
-// lies within it. Empty when the reader hands out the decoded parts of the
-// lines that ended before any failure, each decoded onto one record as the
-// model has it, and reports a failure where there was one; else the first difference.
+// Reads the file, which holds `source` and fails at `failing_at` where that lies within it. Empty when the reader
+// hands out the decoded parts of the lines that ended before any failure, each decoded onto one record as the model
+// has it, and reports a failure where there was one; else the first difference.
 std::string first_line_read_unlike_the_model(std::FILE* file, std::string_view source,
                                              std::size_t failing_at = std::string_view::npos);
 

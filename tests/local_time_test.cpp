@@ -36,9 +36,8 @@ std::string shown(double serial_date, tsconv::LocalZone& zone) {
     return shown(serial_date, cache);
 }
 
-// The platform's breakdown of the second t (since 1970-01-01 UTC) as a record
-// in that second begins: "DD.MM.YYYY;HH:MM:S.", or "-" outside the years 1 to
-// 9999.
+// The platform's breakdown of the second t (since 1970-01-01 UTC) as a record in that second begins:
+// "DD.MM.YYYY;HH:MM:S.", or "-" outside the years 1 to 9999.
 std::string platform_shown(tsconv::LocalZone& zone, long long t) {
     std::tm tm;
     const int year = tsconv::platform::local_breakdown(zone.data, t, tm) ? tm.tm_year + 1900 : 0;
@@ -61,17 +60,15 @@ TEST(ToLocalTimestamp, KnownInstants) {
         {"CET-1", 45000.50008391204, "15.03.2023;11:00:7.250000"},
         // UTC: the fixed two hours move midnight to the evening before.
         {"UTC0", 45000.0, "14.03.2023;22:00:0.000000"},
-        // Just below 1970-01-01 02:00 on the source clock: a tiny negative s
-        // shows as second 0, never as -0.000000. Its whole second is the last
-        // one of 1969, which Windows does not show; the record shows 1970.
+        // Just below 1970-01-01 02:00 on the source clock: a tiny negative s shows as second 0, never as -0.000000.
+        // Its whole second is the last one of 1969, which Windows does not show; the record shows 1970.
         {"UTC0", 25569.083333333332, "01.01.1970;00:00:0.000000"},
         {"CET-1", 25569.08333333333, "01.01.1970;01:00:0.000000"},
         {"EST5", 25569.08333333333, "31.12.1969;19:00:0.000000"},
         // The next double: the first at or after 1970-01-01 00:00:00 UTC.
         {"UTC0", 25569.083333333336, "01.01.1970;00:00:0.000000"},
-        // The edges of what Windows shows, 1970 to 3000 UTC: the second before
-        // the first, also where its fraction falls short of carrying, and the
-        // last second and the one after it (no double there is within half a
+        // The edges of what Windows shows, 1970 to 3000 UTC: the second before the first, also where its fraction
+        // falls short of carrying, and the last second and the one after it (no double there is within half a
         // millionth of a second below it).
         {"UTC0", 25569.083333333325, beyond_windows_range("31.12.1969;23:59:59.999999")},
         {"CET-1", 25569.08332175926, beyond_windows_range("01.01.1970;00:59:59.000000")},
@@ -117,17 +114,14 @@ TEST(ToLocalTimestamp, KnownInstants) {
         {"UTC0", 45000.58333333332, "15.03.2023;11:59:59.999999"},
         {"UTC0", 45292.08333333333, "01.01.2024;00:00:0.000000"},
         {"UTC0", 45292.08333333332, "31.12.2023;23:59:59.999999"},
-        // 12:00 on the source clock in summer and in winter (on Windows by
-        // its own rules, which agree on these days).
+        // 12:00 on the source clock in summer and in winter (on Windows by its own rules, which agree on these days).
         {"CET-1CEST,M3.5.0,M10.5.0/3", 45122.5, "15.07.2023;12:00:0.000000"},
         {"CET-1CEST,M3.5.0,M10.5.0/3", 45245.5, "15.11.2023;11:00:0.000000"},
 #ifdef _WIN32
-        // The C runtime takes only the names and the offset from TZ and gives
-        // every zone with a daylight-saving name the same rules: from 2007 on,
-        // from the second Sunday in March to the first Sunday in November,
-        // before that from the first Sunday in April to the last Sunday in
-        // October, changing at 02:00 local time. A POSIX rule is not read.
-        // Half a minute either side of a change: the minute alone is checked.
+        // The C runtime takes only the names and the offset from TZ and gives every zone with a daylight-saving name
+        // the same rules: from 2007 on, from the second Sunday in March to the first Sunday in November, before that
+        // from the first Sunday in April to the last Sunday in October, changing at 02:00 local time. A POSIX rule is
+        // not read. Half a minute either side of a change: the minute alone is checked.
         {"CET-1CEST", serial_from_unix(1678582770), "12.03.2023;01:59:"},  // 00:59:30 UTC
         {"CET-1CEST", serial_from_unix(1678582830), "12.03.2023;03:00:"},  // 01:00:30 UTC
         {"CET-1CEST", serial_from_unix(1699142370), "05.11.2023;01:59:"},  // 23:59:30 UTC the day before
@@ -209,10 +203,8 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
     tsconv::LocalTimeCache probing{&local_zone, local_zone.probe_span};
     tsconv::LocalTimeCache unprobed{&local_zone, 0};
     int compared = 0;
-    // A record at the instant t (seconds since 1970-01-01 UTC) shows what it
-    // shows converted alone, with and without probing; where t lies well
-    // inside its second, also what the platform's breakdown of that second
-    // shows.
+    // A record at the instant t (seconds since 1970-01-01 UTC) shows what it shows converted alone, with and without
+    // probing; where t lies well inside its second, also what the platform's breakdown of that second shows.
     auto check = [&](double t, double serial) {
         const std::string text = shown(serial, probing);
         ASSERT_EQ(text, shown(serial, local_zone)) << zone << " " << std::hexfloat << serial;
@@ -239,24 +231,21 @@ TEST_P(AgainstPerRecordBreakdown, SameTextForEveryRecord) {
             }
         }
     }
-    // Across the leap second at the end of 2016 (counted in "right/" zones),
-    // forwards and backwards; across the first day of year 1 and the last of
-    // 9999.
+    // Across the leap second at the end of 2016 (counted in "right/" zones), forwards and backwards; across the first
+    // day of year 1 and the last of 9999.
     for (double t = 1483228700; t < 1483229000; t += 0.37) check(t, serial_from_unix(t));
     for (double t = 1483229000; t > 1483228700; t -= 0.37) check(t, serial_from_unix(t));
     for (const double edge : {-62135596800.0, 253402300800.0}) {
         for (double t = edge - 90000; t < edge + 90000; t += 97.3) check(t, serial_from_unix(t));
     }
-    // Random instants from 31.12.0000 22:00 to 31.12.9999 22:00 UTC, and
-    // from 1954 to 2065, alone and in short runs.
+    // Random instants from 31.12.0000 22:00 to 31.12.9999 22:00 UTC, and from 1954 to 2065, alone and in short runs.
     std::uniform_real_distribution<double> anywhere(-62135604000.0, 253402293600.0);
     std::uniform_real_distribution<double> recent(-500000000.0, 3000000000.0);
     for (int i = 0; i < 20000; ++i) {
         const double start = (i % 2 ? anywhere : recent)(random);
         for (int j = 0; j < 5; ++j) check(start + j * 0.5, serial_from_unix(start + j * 0.5));
     }
-    // Full-precision doubles around the carry: fractions that show as
-    // 0.999999 and as a whole second.
+    // Full-precision doubles around the carry: fractions that show as 0.999999 and as a whole second.
     std::uniform_int_distribution<long long> seconds(0, 4102444800LL);
     for (int i = 0; i < 2000; ++i) {
         const double t = static_cast<double>(seconds(random)) + 0.9999995;

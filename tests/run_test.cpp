@@ -33,10 +33,9 @@ Converted convert(const std::string& source, bool probing = true) {
 }
 
 TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
-    // Skipped, partial, unconvertible and long lines mixed, over several read
-    // and write blocks: one record per line that supplies a value, and each
-    // unconvertible line named by its physical line number; the same target
-    // whether the cache probes or not.
+    // Skipped, partial, unconvertible and long lines mixed, over several read and write blocks: one record per line
+    // that supplies a value, and each unconvertible line named by its physical line number; the same target whether
+    // the cache probes or not.
     set_time_zone("CET-1CEST,M3.5.0,M10.5.0/3");
     for (const int lines : {0, 1, 50000}) {
         std::string source = "Datum;A;B;C\r\n";
@@ -47,10 +46,7 @@ TEST(ConvertSource, LinesOfEveryKindAcrossManyBlocks) {
             switch (i % 11) {
                 case 3: source += "\r\n"; break;
                 case 5: source += serial + ";" + std::to_string(i) + "\r\n"; ++records; break;
-                case 7:
-                    source += "1e300;1;2;3\r\n";
-                    warnings += skipped_warning(i + 2);
-                    break;
+                case 7: source += "1e300;1;2;3\r\n"; warnings += skipped_warning(i + 2); break;
                 case 9: source += serial + ";1;2;3" + std::string(500, ' ') + "\r\n"; ++records; break;
                 default: source += serial + ";" + std::to_string(i) + ",5;-2;3e-3\r\n"; ++records;
             }
@@ -79,10 +75,8 @@ TEST(ConvertSource, AnyStreamWillDo) {
     std::fclose(in);
     std::fclose(out);
     std::fclose(warnings);
-    EXPECT_EQ(std::string(target, target_size),
-              header +
-                  "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
-                  "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
+    EXPECT_EQ(std::string(target, target_size), header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n"
+                                                         "15.03.2023;22:00:0.000000;4.000000;2.000000;3.000000\r\n");
     std::free(target);
 }
 
@@ -92,12 +86,12 @@ TEST(ConvertSource, Failures) {
     ScratchStream warnings;
     tsconv::LocalZone zone = tsconv::load_local_zone();
 
-    // A full device: the run stops at the first failed block; the header
-    // alone fails at the last flush.
+    // A full device: the run stops at the first failed block; the header alone fails at the last flush.
     for (const std::string& content : {source, std::string()}) {
         const ScratchStream in(content);
         std::FILE* full = std::fopen("/dev/full", "wb");
-        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), zone), ConversionResult::target_write_failed);
+        EXPECT_EQ(tsconv::convert_source(in.file(), full, warnings.file(), zone),
+                  ConversionResult::target_write_failed);
         EXPECT_LE(std::ftell(in.file()), static_cast<long>(content.size() / 2));
         std::fclose(full);
     }

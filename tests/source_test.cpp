@@ -37,16 +37,11 @@ TEST(ReadSourceLine, SplitsPhysicalLines) {
     // The model's decoded parts, line ends included, and the reader's.
     const std::string long_line(450, '7'), huge_line(3 * 1024 * 1024 + 17, '8');
     const struct { std::string name; std::string content; Lines lines; } cases[] = {
-        {"empty", "", {}},
-        {"lf", "a\nb\n", {"a\n", "b\n"}},
-        {"crlf", "a\r\nb\r\n", {"a\r\n", "b\r\n"}},
-        {"no final line end", "a\nb", {"a\n", "b"}},
-        {"empty lines", "\n\r\n\n", {"\n", "\r\n", "\n"}},
-        {"lone cr stays in the line", "a\rb\n", {"a\rb\n"}},
-        {"byte order mark", "\xEF\xBB\xBF" "1;2\n", {"1;2\n"}},
-        {"byte order mark alone", "\xEF\xBB\xBF", {}},
+        {"empty", "", {}}, {"lf", "a\nb\n", {"a\n", "b\n"}}, {"crlf", "a\r\nb\r\n", {"a\r\n", "b\r\n"}},
+        {"no final line end", "a\nb", {"a\n", "b"}}, {"empty lines", "\n\r\n\n", {"\n", "\r\n", "\n"}},
+        {"lone cr stays in the line", "a\rb\n", {"a\rb\n"}}, {"byte order mark alone", "\xEF\xBB\xBF", {}},
+        {"byte order mark", "\xEF\xBB\xBF" "1;2\n", {"1;2\n"}}, {"partial mark", "\xEF\xBB" "1\n", {"\xEF\xBB" "1\n"}},
         {"byte order mark only at the start", "1\n\xEF\xBB\xBF" "2\n", {"1\n", "\xEF\xBB\xBF" "2\n"}},
-        {"partial mark", "\xEF\xBB" "1\n", {"\xEF\xBB" "1\n"}},
         {"399 characters and line end", std::string(399, 'x') + "\ny\n", {std::string(399, 'x'), "y\n"}},
         {"398 characters and line end", std::string(398, 'x') + "\ny", {std::string(398, 'x') + "\n", "y"}},
         {"long line is one line", long_line + "\r\n1\n", {long_line.substr(0, 399), "1\n"}},
@@ -66,8 +61,7 @@ TEST(ReadSourceLine, SplitsPhysicalLines) {
 TEST(ReadSourceLine, MatchesTheModel) {
     const std::string plain = "45011,1215277778;63,20;65;44,31", long_tail(500, 'x');
     const std::size_t block = tsconv::io_block_size;
-    // Lines of every length from 1 to 600 characters, so that line ends fall
-    // on and around each block end.
+    // Lines of every length from 1 to 600 characters, so that line ends fall on and around each block end.
     std::string every_length;
     for (std::size_t length = 1; every_length.size() < 3 * block; length = length % 600 + 1) {
         every_length += plain.substr(0, length) + std::string(length - std::min(length, plain.size()), '7') + "\n";

@@ -142,9 +142,8 @@ TEST(WriteTarget, MinutesThatShareAllFieldsButOneAsIfAlone) {
 }
 
 TEST(WriteTarget, LeapSecondsAsIfAlone) {
-    // Records before, at and after a leap second, in order and out of order:
-    // right/UTC's at the end of 2016, and two in a row in a zone file of our
-    // own, whose second shows as second 61: no time a record can show.
+    // Records before, at and after a leap second, in order and out of order: right/UTC's at the end of 2016, and two
+    // in a row in a zone file of our own, whose second shows as second 61: no time a record can show.
     const std::string doubled = scratch_folder() + "/Doubled";
     write_file(doubled, zone_file_bytes({{}, {1681128000, 1681128001}}));
     // The leap second in seconds since 1970-01-01 as the zone counts them.
@@ -181,8 +180,7 @@ TEST(WriteTarget, ValueTextsFromTheDigitsWriteAsTheFormattedValues) {
     for (std::size_t i = 0; i < 500; ++i) {
         std::string line = "45000," + std::to_string(i) + ";" + values[i % 14] + ";" + values[i / 14 % 14];
         if (i % 3 != 0) line += std::string(";") + values[i * 5 % 14];  // or carried forward
-        line += "\r\n";
-        decode_padded_copy(line, record);
+        decode_padded_copy(line + "\r\n", record);
         records.push_back(record);
         formatted.push_back(record);
         formatted.back().PV_text.length = formatted.back().wSP_text.length = formatted.back().wOP_text.length = 0;
