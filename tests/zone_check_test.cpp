@@ -11,7 +11,7 @@ namespace {
 
 using namespace tsconv_test;
 
-TEST(ZoneRules, TzStrings) {
+TEST(ZoneCheck, TzStrings) {
     const struct { const char* tz; bool keeps; } cases[] = {
         {"UTC0", true}, {"<+0330>-3:30", true}, {"CET-1CEST,M3.5.0,M10.5.0/3", true},
         {"AEST-10AEDT,M10.1.0,M4.1.0/3", true},  // daylight time across the year's end
@@ -36,7 +36,7 @@ TEST(ZoneRules, TzStrings) {
     for (const auto& c : cases) EXPECT_EQ(tsconv::tz_string_keeps_offsets(c.tz), c.keeps) << c.tz;
 }
 
-TEST(ZoneRules, ZoneFiles) {
+TEST(ZoneCheck, ZoneFiles) {
     // Berlin's changes of 2023 (01:00 UTC), with its closing rule.
     const long long spring = 1679792400, autumn = 1698541200;
     const std::string berlin_rule = "CET-1CEST,M3.5.0,M10.5.0/3";
@@ -95,7 +95,7 @@ long long first_change(const char* rule, int year) {
     return high;
 }
 
-TEST(ZoneRules, ClosingRuleJustAfterTheLastTransition) {
+TEST(ZoneCheck, ClosingRuleJustAfterTheLastTransition) {
     // The rule's first change after the last transition, in years where the day is found by the week-5, leap-year or
     // weekday arithmetic: ten minutes after the transition it is refused, twenty minutes after it not. (glibc applies
     // no rule's change before 1970.)
@@ -115,7 +115,7 @@ TEST(ZoneRules, ClosingRuleJustAfterTheLastTransition) {
 }
 #endif
 
-TEST(ZoneRules, RealZoneFiles) {
+TEST(ZoneCheck, RealZoneFiles) {
     // Their bytes, and the zone as the platform reads it from TZ.
     for (const char* zone : {"Europe/Berlin", "right/Europe/Berlin", "America/New_York", "Australia/Sydney",
                              "Australia/Lord_Howe", "Etc/UTC", "UTC"}) {
@@ -127,7 +127,7 @@ TEST(ZoneRules, RealZoneFiles) {
     }
 }
 
-TEST(ZoneRules, WindowsSystemZones) {
+TEST(ZoneCheck, WindowsSystemZones) {
     using tsconv::platform::SystemZone;
     // bias, standard bias, daylight bias, then the dates: year, month, week, weekday, hour, minute, second
     const SystemZone berlin{-60, 0, -60, {0, 10, 5, 0, 3, 0, 0}, {0, 3, 5, 0, 2, 0, 0}};
@@ -155,7 +155,7 @@ TEST(ZoneRules, WindowsSystemZones) {
 }
 
 #ifndef _WIN32
-TEST(ZoneRules, ZoneInUse) {
+TEST(ZoneCheck, ZoneInUse) {
     const std::string folder = scratch_folder();
     write_file(folder + "/posixrules", zone_file_bytes({{1900000000, 1900000300}, {}, "AAA5BBB4,M3.2.0,M11.1.0"}));
     write_file(folder + "/Unsorted", zone_file_bytes({{1900000000, 1800000000}, {}, "AAA0"}));
