@@ -35,7 +35,7 @@ shows() { grep -Fxq -- "$1" "$scratch/page.txt"; }
 work=$scratch/work
 messages=()
 # run EXPECTED_STATUS STREAM SETUP ARGUMENTS...: runs the shell commands SETUP in a fresh work folder, then the
-# arguments there, and keeps the line printed on STREAM (out or err) as a message.
+# arguments there, and checks that the line printed on STREAM (out or err) is a message the page shows.
 run() {
   local expected_status=$1 stream=$2 setup=$3 status=0
   shift 3
@@ -43,6 +43,8 @@ run() {
   (cd "$work" && "$@" >"$scratch/out" 2>"$scratch/err") || status=$?
   ((status == expected_status)) || fail "$* exited with $status, not $expected_status"
   messages+=("$(tr -d '\r' <"$scratch/$stream")")
+  [[ -n ${messages[-1]} ]] || fail "$* printed no message"
+  shows "${messages[-1]}" || fail "the page does not show the message: ${messages[-1]}"
 }
 run 255 out : bash -c 'exec -a program "$0"' "$tsconv"
 run 255 out : "$tsconv" SOURCE dummy TARGET
@@ -52,13 +54,6 @@ run 255 out 'ln -s /proc/self/mem SOURCE' "$tsconv" SOURCE dummy TARGET
 # Line 17 holds a time stamp that cannot be converted.
 run 0 err 'printf "Zeitstempel;Istwert;Sollwert;Stellgrad\n%.0s" {1..16} >SOURCE && printf "1e300;1;2;3\n" >>SOURCE' \
   "$tsconv" SOURCE dummy TARGET
-for message in "${messages[@]}"; do
-  if [[ -z $message ]]; then
-    fail "a run printed no message"
-  elif ! shows "$message"; then
-    fail "the page does not show the message: $message"
-  fi
-done
 
 # 4. Every message as README.md lists it: the table of messages and the warning; "<program>" there is "program".
 mapfile -t listed < <(
