@@ -1,6 +1,5 @@
-// Runs a program under ptrace and makes the kernel's answers about one file
-// fail, the way a broken disk or a network share fails, without touching the
-// program or the C library it uses:
+// Runs a program under ptrace and makes the kernel's answers about one file fail, the way a broken disk or a
+// network share fails, without touching the program or the C library it uses:
 //
 //   tsconv_fault_inject read-eio PATH N -- PROGRAM ARGUMENTS...
 //       reads (read, pread64) from PATH deliver its first N bytes, then fail with EIO;
@@ -9,9 +8,8 @@
 //   tsconv_fault_inject close-eio PATH -- PROGRAM ARGUMENTS...
 //       closing PATH fails with EIO (the descriptor is gone all the same).
 //
-// Exits as the program did (128 + the signal when a signal ended it), 77 on a
-// processor it cannot handle or where ptrace is not permitted, 70 when it
-// cannot run the program.
+// Exits as the program did (128 + the signal when a signal ended it), 77 on a processor it cannot handle or where
+// ptrace is not permitted, 70 when it cannot run the program.
 
 #include <elf.h>
 #include <signal.h>
@@ -34,19 +32,12 @@
 
 namespace {
 
-constexpr int status_unsupported = 77;
-constexpr int status_internal = 70;
+constexpr int status_unsupported = 77, status_internal = 70;
 
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "tsconv_fault_inject: %s: %s\n", what, std::strerror(errno));
     std::exit(status_internal);
 }
-
-#if defined(__x86_64__) || defined(__aarch64__)
-constexpr bool supported = true;
-#else
-constexpr bool supported = false;
-#endif
 
 // Replaces the result of the system call the tracee is leaving, or the third argument of the one it enters.
 void set_register(pid_t pid, bool result, long long value) {
@@ -75,7 +66,6 @@ bool names_file(pid_t pid, std::uint64_t fd, const char* path) {
     return stat(link.c_str(), &opened) == 0 && stat(path, &named) == 0 && opened.st_dev == named.st_dev &&
            opened.st_ino == named.st_ino;
 }
-
 
 struct Fault {
     bool on_read = false;  // else on close
@@ -129,21 +119,17 @@ int trace(pid_t pid, Fault& fault) {
         }
         if (!WIFSTOPPED(status)) continue;
         const int stop = WSTOPSIG(status);
-        int signal_to_deliver = 0;
         if (stop == (SIGTRAP | 0x80)) {
             __ptrace_syscall_info info;
             if (ptrace(PTRACE_GET_SYSCALL_INFO, tid, sizeof info, &info) <= 0) die("PTRACE_GET_SYSCALL_INFO");
             if (info.op == PTRACE_SYSCALL_INFO_ENTRY) entering_call(tid, fault, info);
             if (info.op == PTRACE_SYSCALL_INFO_EXIT) leaving_call(tid, fault, info);
-        } else if (stop == SIGTRAP && (status >> 16) != 0) {
-            // An event stop (exec, a new thread): nothing to deliver.
-        } else if (stop == SIGSTOP && threads_seen.insert(tid).second) {
-            // A new thread's first stop, made by the tracing itself.
-        } else {
-            signal_to_deliver = stop;
         }
-        // A thread may be gone by now (the program is ending): nothing to resume.
-        ptrace(PTRACE_SYSCALL, tid, nullptr, signal_to_deliver);
+        // Stops of the tracing itself deliver nothing: a system call, an event (exec, a new thread), a new thread's
+        // first stop. A thread may be gone by now (the program is ending): nothing to resume.
+        const bool tracing_stop = stop == (SIGTRAP | 0x80) || (stop == SIGTRAP && (status >> 16) != 0) ||
+                                  (stop == SIGSTOP && threads_seen.insert(tid).second);
+        ptrace(PTRACE_SYSCALL, tid, nullptr, tracing_stop ? 0 : stop);
     }
 }
 
@@ -164,10 +150,10 @@ int main(int argc, char** argv) {
     fault.path = argv[2];
     if (fault.on_read) fault.limit = std::strtoull(argv[3], nullptr, 10);
     char** const program = argv + next + 1;
-    if (!supported) {
-        std::fprintf(stderr, "tsconv_fault_inject: this processor is not supported\n");
-        return status_unsupported;
-    }
+#if !defined(__x86_64__) && !defined(__aarch64__)
+    std::fprintf(stderr, "tsconv_fault_inject: this processor is not supported\n");
+    return status_unsupported;
+#endif
 
     const pid_t pid = fork();
     if (pid < 0) die("fork");

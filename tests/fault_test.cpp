@@ -1,10 +1,8 @@
-// The real tsconv binary when the disk fails under it: the target's device
-// (a small tmpfs where one can be mounted, or /dev/full) fills up, closing the
-// target or reading the source fails (the kernel's answers changed by
-// tsconv_fault_inject through ptrace). Each ends with its message and status
-// -1, and the target keeps exactly what was converted before. And when the
-// world around it is hostile: set by hostile_scenes.sh, or the zone file
-// changed by tsconv_tzset_interposer when the program calls tzset().
+// The real tsconv binary when the disk fails under it: the target's device (a small tmpfs, or /dev/full) fills
+// up, closing the target or reading the source fails (the kernel's answers changed by tsconv_fault_inject through
+// ptrace). Each ends with its message and status -1, the target keeping exactly what was converted before. And
+// when the world around it is hostile: set by hostile_scenes.sh, or the zone file changed by
+// tsconv_tzset_interposer when the program calls tzset().
 
 #include <gtest/gtest.h>
 
@@ -24,7 +22,7 @@ namespace fs = std::filesystem;
 using namespace tsconv_test;
 using Words = std::vector<std::string>;
 
-constexpr int injector_unsupported = 77;
+constexpr int tool_missing = 77;  // the status of a helper that cannot set its scene up here
 
 // Column names, then records that differ from line to line, CR LF ended.
 std::string records_source(std::size_t lines) {
@@ -87,8 +85,7 @@ TEST(FaultInjection, ReadOrCloseFails) {
         {"once, inside the decoded start of a long line", once, with_huge_line, fifth_line_end + 100},
         // The injector itself changes nothing while the reads stay within its limit.
         {"never: one byte beyond the end", failing, records, records.size() + 1},
-        // As on a network share that reports a failed write only at close:
-        // all that was converted stays.
+        // As on a network share that reports a failed write only at close: all that was converted stays.
         {"closing the target", closing, records, std::string::npos},
     };
     for (const auto& c : cases) {
@@ -96,7 +93,7 @@ TEST(FaultInjection, ReadOrCloseFails) {
         Words injector = {TSCONV_FAULT_INJECT, c.fault, source, std::to_string(c.readable), "--"};
         if (c.fault == closing) injector = {TSCONV_FAULT_INJECT, closing, target, "--"};
         const CommandResult result = tsconv_behind(injector, source, target);
-        if (result.status == injector_unsupported) GTEST_SKIP() << result.err;
+        if (result.status == tool_missing) GTEST_SKIP() << result.err;
         const std::string message =
             c.fault == closing ? write_failed(target) : c.readable <= c.source.size() ? read_failed(source) : "";
         EXPECT_TRUE(ran(result, message.empty() ? 0 : failure_status, message)) << c.name;
@@ -107,17 +104,11 @@ TEST(FaultInjection, ReadOrCloseFails) {
     }
 }
 
-// Targets cut short: the 1 MiB device fills up part-way, or is full before
-// the run and refuses the few records in the buffers only at the last flush;
-// a write goes beyond the file-size limit (and fails, instead of SIGXFSZ
-// killing the run). The target keeps the start of the full target, cut after
-// a line.
+// Targets cut short: the 1 MiB device fills up part-way, or is full before the run and refuses the few records
+// in the buffers only at the last flush; a write goes beyond the file-size limit (and fails, instead of SIGXFSZ
+// killing the run). The target keeps the start of the full target, cut after a line.
 TEST(FaultInjection, TargetCutShort) {
-    const struct {
-        std::string name;
-        Words scene;
-        std::size_t lines, least_kept, most_kept;
-    } cases[] = {
+    const struct { std::string name; Words scene; std::size_t lines, least_kept, most_kept; } cases[] = {
         {"device fills up part-way", {"device"}, 40000, 512 * 1024, 1024 * 1024},
         {"device full before the run", {"device", "full"}, 3, 0, 0},
         {"file-size limit", {"file-size-limit", "100"}, 10000, 99 * 1024, 103 * 1024},
@@ -132,7 +123,7 @@ TEST(FaultInjection, TargetCutShort) {
         const std::string what = c.name + " (" + c.scene.back() + ")";
         ASSERT_GT(full_target.size(), c.most_kept * 2) << what;
         const CommandResult result = run_scene(c.scene, {source, target, folder});
-        if (result.status == 77) {
+        if (result.status == tool_missing) {
             unmounted = "cannot mount a tmpfs here: " + result.err;
             continue;
         }
@@ -149,8 +140,7 @@ TEST(FaultInjection, TargetCutShort) {
     if (!unmounted.empty()) GTEST_SKIP() << unmounted;
 }
 
-// Scenes of hostile_scenes.sh around one run, in UTC. "$2" in the expected
-// output stands for the target. A run that finds a tool missing exits with 77.
+// Scenes of hostile_scenes.sh around one run, in UTC. "$2" in the expected output stands for the target.
 TEST(HostileEnvironment, Scenes) {
     set_time_zone("UTC0");
     const std::string three_lines = "45000,5;1;2;3\n1e400;4;5;6\n45001;7;8;9\n";
@@ -174,29 +164,24 @@ TEST(HostileEnvironment, Scenes) {
     std::vector<Case> cases = {
         {records_source(40000), {"full-target"}, failure_status, write_failed("/dev/full")},
         {records_source(3), {"full-target"}, failure_status, write_failed("/dev/full")},
-        // Standard output and error on one terminal: a record's warning shows
-        // before the message of the failure that ends the run.
+        // Standard output and error on one terminal: a record's warning shows before the failure that ends the run.
         {three_lines, {"terminal-full-target"}, failure_status, on_terminal},
-        // The reader takes ten bytes and leaves: the next write fails, which is
-        // reported like any failed write, not a death by SIGPIPE.
+        // The reader takes ten bytes and leaves: the next write fails like any write, not by SIGPIPE.
         {records_source(100000), {"target-fifo-reader-leaves"}, failure_status, write_failed("$2")},
         {records_source(100000), {"target-pipe-reader-leaves"}, failure_status, write_failed("/dev/fd/3")},
-        // Warnings are a side channel: when nobody reads them any more, the
-        // conversion still goes on to the end.
+        // Warnings are a side channel: when nobody reads them any more, the conversion still goes on to the end.
         {many_warnings_source, {"warning-pipe-reader-leaves"}, 0, "", "",
          converted(many_warnings_source, many_warnings)},
-        // Reading and writing one FIFO or pipe at once would wait for ever for
-        // the source to end: refused like the same regular file. A character
-        // device such as /dev/null as both is harmless and allowed.
+        // Reading and writing one FIFO or pipe at once would wait for ever for the source to end: refused like the
+        // same regular file. A character device such as /dev/null as both is harmless and allowed.
         {"", {"same-fifo"}, failure_status, target_is_source("$2")},
         {"", {"same-pipe"}, failure_status, target_is_source("/dev/stdin")},
         {"", {"same-device"}, 0, ""},
-        // A zone file's bytes wait in a FIFO whose writer stays: the C library
-        // reads what it needs, and nothing else may open the FIFO again and wait.
+        // A zone file's bytes wait in a FIFO whose writer stays: the C library reads what it needs, and nothing
+        // else may open the FIFO again and wait.
         {"45000,5;1;2;3\n", {"zone-fifo"}, 0, "", "", two_records.substr(0, two_records.rfind("15.03"))},
     };
-    // No file of the run may take descriptor 0, 1 or 2: the warning for line
-    // 2 must not land in the target.
+    // No file of the run may take descriptor 0, 1 or 2: the warning for line 2 must not land in the target.
     for (const std::string closed : {">&- 2>&-", "<&- >&- 2>&-", "2>&-", "<&- >&-", "<&-"}) {
         const bool no_error = closed.find("2>&-") != std::string::npos;
         cases.push_back({three_lines, {"closed", closed}, 0, "", no_error ? "" : skipped_warning(2), two_records});
@@ -207,22 +192,19 @@ TEST(HostileEnvironment, Scenes) {
         const std::string name = c.scene[0] + " " + c.scene.back() + ", source of " + std::to_string(c.content.size());
         const auto [folder, source, target] = scene("UTC0", c.content);
         const CommandResult result = run_scene(c.scene, {source, target, folder, zone});
-        if (result.status == 77) {
+        if (result.status == tool_missing) {
             std::printf("%s: skipped, a tool is missing\n", name.c_str());
             continue;
         }
         std::string out = c.out;
         if (const std::size_t at = out.find("$2"); at != std::string::npos) out.replace(at, 2, target);
         EXPECT_TRUE(ran(result, c.status, out, c.err)) << name;
-        if (c.target) {
-            EXPECT_EQ(read_file(target), *c.target) << name;
-        }
+        if (c.target) EXPECT_EQ(read_file(target), *c.target) << name;
     }
 }
 
-// Records a minute apart over two hours in the source, and two zone files of
-// the same size for them in the folder: "steady" keeps its offset over them,
-// "changing" changes it every five minutes.
+// Records a minute apart over two hours in the source, and two zone files of the same size for them in the
+// folder: "steady" keeps its offset over them, "changing" changes it every five minutes.
 Scene zone_change_scene() {
     std::string content;
     for (long long t = 1678874430; t < 1678874430 + 7200; t += 60) content += serial_date(t) + ";1;2;3\n";
@@ -238,18 +220,16 @@ Scene zone_change_scene() {
 }
 
 TEST(HostileEnvironment, ZoneFileReplacedWhileTheRunStarts) {
-    // The zone file is swapped by rename, again and again, while the program
-    // starts. Each run must show one file's local times, never a mix.
+    // The zone file is swapped by rename, again and again, while the program starts: one file's times, never a mix.
     const auto [folder, source, target] = zone_change_scene();
     const CommandResult result = run_scene({"zone-swapped-runs"}, {source, target, folder});
     std::printf("%s", result.out.c_str());
     EXPECT_EQ(result.status, 0) << result.out << result.err;
 }
 
-// The zone file changes at the very moment the program calls tzset(), made by
-// the preloaded tsconv_tzset_interposer: the C library reads the changing
-// file, and the target must be that file's, even where the program's own read
-// of the zone file found another file, or none, or the same bytes.
+// The zone file changes at the very moment the program calls tzset(), made by the preloaded interposer: the C
+// library reads the changing file, and the target must be that file's, even where the program's own read of the
+// zone file found another file, or none, or the same bytes.
 TEST(HostileEnvironment, ZoneFileChangesAtTzset) {
     const auto [folder, source, target] = zone_change_scene();
     for (const std::string zone : {"/steady", "/changing"}) {

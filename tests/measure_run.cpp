@@ -1,11 +1,7 @@
-// Runs a program and writes its peak resident memory (KiB) and wall-clock
-// time (seconds) to a file:
-//
+// Runs a program and writes its peak resident memory (KiB) and wall-clock time (seconds) to a file:
 //   tsconv_measure_run FIGURES -- PROGRAM ARGUMENTS...
-//
-// Exits as the program did (128 + the signal when a signal ended it). A
-// program's peak memory as the kernel reports it includes what its parent
-// held when it was forked; this small launcher keeps that below the
+// Exits as the program did (128 + the signal when a signal ended it). A program's peak memory as the kernel
+// reports it includes what its parent held when it was forked; this small launcher keeps that below the
 // program's own, however much the caller holds.
 
 #include <sys/resource.h>

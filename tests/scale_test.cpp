@@ -1,15 +1,12 @@
-// The real tsconv binary on huge and degenerate sources: ten million lines,
-// one line of 200 MB without a line end, sources of only NUL bytes, only
-// separators, only line ends, or random bytes. Each converts in constant
-// memory, without a crash, and gives records exactly where a line begins with
-// a number. Prints the peak memory and time of each run.
-//
-// The sources are generated into a scratch folder and deleted afterwards.
-// Run by scripts/test after the release build; ctest leaves this out:
-//   build/tests/tsconv_scale_tests
+// The real tsconv binary on huge and degenerate sources: ten million lines, one line of 200 MB without a line end,
+// sources of only NUL bytes, only separators, only line ends, or random bytes. Each converts in constant memory,
+// without a crash, and gives records exactly where a line begins with a number. Prints the peak memory and time
+// of each run. The sources are generated into a scratch folder and deleted afterwards. Run by scripts/test after
+// the release build; ctest leaves this out: build/tests/tsconv_scale_tests
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +15,6 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "format_model.h"
@@ -29,35 +25,29 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tsconv_test;
 
-// Bounds on the converter's peak resident memory: small whatever the source,
-// and hardly more for a huge source than for a tiny one.
+// Bounds on the converter's peak resident memory: small whatever the source, hardly more for a huge one than a tiny.
 constexpr long max_peak_kib = 16 * 1024, max_growth_kib = 2 * 1024;
 
 constexpr std::size_t megabyte = 1000 * 1000;
 
-struct Measured {
-    CommandResult result;
-    long peak_kib = 0;     // peak resident memory of the converter
-    double seconds = 0.0;  // wall-clock time
-};
+// A run of the converter, its peak resident memory and its wall-clock time.
+struct Measured { CommandResult result; long peak_kib = 0; double seconds = 0.0; };
 
-// Writes a file of the given size in pieces made by `piece` (called with the
-// offset of the piece, returns the text to append).
-void generate(const std::string& path, std::uintmax_t size, const std::function<std::string_view(std::uintmax_t)>& piece) {
+// Writes a file of the given size: the opening text, then the block over and over, the last one cut short.
+void generate(const std::string& path, std::uintmax_t size, const std::string& opening, const std::string& block) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr) << path;
-    std::uintmax_t written = 0;
-    while (written < size) {
-        std::string_view text = piece(written);
-        if (text.size() > size - written) text = text.substr(0, static_cast<std::size_t>(size - written));
-        ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size()) << path;
-        written += text.size();
+    for (std::uintmax_t written = 0; written < size;) {
+        const std::string& text = written == 0 ? opening : block;
+        const std::size_t length = static_cast<std::size_t>(std::min<std::uintmax_t>(text.size(), size - written));
+        ASSERT_EQ(std::fwrite(text.data(), 1, length, file), length) << path;
+        written += length;
     }
     ASSERT_EQ(std::fclose(file), 0) << path;
 }
 
-// Each test converts in the scratch folder, in one zone, and compares the
-// converter's memory with that of converting a source of two lines.
+// Each test converts in the scratch folder, in one zone, and compares the converter's memory with that of
+// converting a source of two lines.
 class Scale : public testing::Test {
 protected:
     void SetUp() override {
@@ -69,16 +59,14 @@ protected:
 
     std::string path(const std::string& name) const { return folder + "/" + name; }
 
-    // Runs tsconv SOURCE dummy target.csv through the measuring launcher,
-    // which keeps this process's own memory out of the figure, and checks that
-    // it succeeded, printed nothing to standard output and used little memory.
+    // Runs tsconv SOURCE dummy target.csv through the measuring launcher, which keeps this process's own memory
+    // out of the figure, and checks that it succeeded, printed nothing to standard output and used little memory.
     Measured convert(const std::string& what, const std::string& source) {
         Measured run;
         run.result = run_command(
             TSCONV_MEASURE_RUN, {path("figures"), "--", TSCONV_BINARY, source, "dummy", path("target.csv")});
-        if (std::sscanf(read_file(path("figures")).c_str(), "%ld %lf", &run.peak_kib, &run.seconds) != 2) {
-            ADD_FAILURE() << "no figures from the launcher";
-        }
+        EXPECT_EQ(std::sscanf(read_file(path("figures")).c_str(), "%ld %lf", &run.peak_kib, &run.seconds), 2)
+            << "no figures from the launcher";
         std::printf("[figures] %-34s %8.1f MB source  peak RSS %6.1f MiB  %7.2f s\n", what.c_str(),
                     static_cast<double>(fs::file_size(source)) / megabyte, static_cast<double>(run.peak_kib) / 1024,
                     run.seconds);
@@ -95,8 +83,7 @@ protected:
 };
 
 TEST_F(Scale, TenMillionLines) {
-    // A cycle of lines, LF and CR LF ended, one of them partial: every cycle
-    // converts to the same records.
+    // A cycle of lines, LF and CR LF ended, one of them partial: every cycle converts to the same records.
     const std::string cycle =
         "45000,5;12,5;20;3,25\r\n"
         "45000,50008391204;12,5;20;3,25\r\n"
@@ -118,9 +105,7 @@ TEST_F(Scale, TenMillionLines) {
     const std::string cycle_records = cycle_target.substr(target_header.size());
 
     const std::string source = path("ten-million-lines.csv");
-    generate(source, head.size() + cycles * cycle.size(), [&](std::uintmax_t offset) -> std::string_view {
-        return offset == 0 ? std::string_view(head) : std::string_view(cycles_block);
-    });
+    generate(source, head.size() + cycles * cycle.size(), head, cycles_block);
     EXPECT_EQ(convert("10,000,001 lines", source).result.err, "");
     fs::remove(source);
 
@@ -138,17 +123,13 @@ TEST_F(Scale, TenMillionLines) {
 }
 
 TEST_F(Scale, OneLineOf200MegabytesWithoutLineEnd) {
-    // A record first, then the long line: its own record, whatever follows
-    // its first characters (numbers and separators that must not count).
+    // A record first, then the long line: its own record, whatever follows its first characters (numbers and
+    // separators that must not count).
     const std::string first = "45000;1;2;3\r\n", start = "45001,5;4;5;6;";
     std::string filler;
     for (int i = 0; i < 100000; ++i) filler += "45002;7;8;9;";
     const std::string source = path("long-line.csv");
-    generate(source, first.size() + 200 * megabyte, [&](std::uintmax_t offset) -> std::string_view {
-        if (offset == 0) return first;
-        if (offset == first.size()) return start;
-        return filler;
-    });
+    generate(source, first.size() + 200 * megabyte, first + start, filler);
     EXPECT_EQ(convert("one line of 200 MB, no line end", source).result.err, "");
     EXPECT_EQ(read_file(path("target.csv")), header + "14.03.2023;23:00:0.000000;1.000000;2.000000;3.000000\r\n"
                                                       "16.03.2023;11:00:0.000000;4.000000;5.000000;6.000000\r\n");
@@ -177,8 +158,7 @@ TEST_F(Scale, DegenerateSources) {
              return crlf;
          }},
         {"random bytes", [&] { return random_bytes(random, size); }},
-        // Where digits, separators and line ends are common, many lines begin
-        // with a number and many fields are filled.
+        // Where digits, separators and line ends are common, many lines begin with a number and fields are filled.
         {"random digits, separators, line ends",
          [&] {
              const char alphabet[] = "0123456789;;;,,..ee+-  \t\r\n\n\n\n";
