@@ -199,7 +199,9 @@ TEST(HostileEnvironment, Scenes) {
         std::string out = c.out;
         if (const std::size_t at = out.find("$2"); at != std::string::npos) out.replace(at, 2, target);
         EXPECT_TRUE(ran(result, c.status, out, c.err)) << name;
-        if (c.target) EXPECT_EQ(read_file(target), *c.target) << name;
+        if (c.target) {
+            EXPECT_EQ(read_file(target), *c.target) << name;
+        }
     }
 }
 
