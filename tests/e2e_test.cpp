@@ -25,19 +25,14 @@ using namespace tsconv_test;
 
 const std::string first_record = header + "14.03.2023;22:00:0.000000;1.000000;2.000000;3.000000\r\n";
 
-CommandResult tsconv(const std::vector<std::string>& arguments, const std::string& binary = TSCONV_BINARY) {
-    return run_command(binary, arguments);
-}
-
 struct Conversion { CommandResult result; std::string target; };
 
 Conversion convert(const std::string& content, const char* zone = "UTC0", const std::string& binary = TSCONV_BINARY) {
     const auto [folder, source, target] = scene(zone, content);
-    return {tsconv({source, "dummy", target}, binary), read_file(target)};
+    return {run_command(binary, {source, "dummy", target}), read_file(target)};
 }
 
-// Each run starts in a folder holding source.csv and target.csv; neither
-// changes unless the run converts.
+// Each run starts in a folder holding source.csv and target.csv; neither changes unless the run converts.
 TEST(CommandLine, ArgumentsAndFiles) {
     const std::string folder = scratch_folder(), source = folder + "/source.csv", target = folder + "/target.csv";
     const std::string missing = folder + "/missing.csv", content = "45000;1;2;3\n";
@@ -54,24 +49,21 @@ TEST(CommandLine, ArgumentsAndFiles) {
          write_failed(folder + "/no/such/folder/target.csv")},
         {{source, "dummy", folder}, failure_status, write_failed(folder)},
     };
-    // A name in the ANSI code page but outside ASCII: Windows shows it in that code page (1252 here).
-#ifdef _WIN32
-    const std::string sharp_s = "\xDF";
-#else
-    const std::string sharp_s = "\u00df";
-#endif
-    cases.push_back({{folder + "/Ma\u00df.csv", "dummy", target}, failure_status,
-                     not_opened(folder + "/Ma" + sharp_s + ".csv")});
-    // The source under other names, as the target.
+    // The source under other names, as the target; a name in the ANSI code page but outside ASCII, which Windows
+    // shows in that code page (1252 here).
     std::vector<std::string> same = {source, folder + "/../" + fs::path(folder).filename().string() + "/source.csv",
                                      folder + "/hard.csv"};
+    std::string sharp_s = "\u00df";
 #ifdef _WIN32
     // File names are compared without case, and either slash separates.
     same.insert(same.end(), {folder + "/SOURCE.CSV", fs::path(source).make_preferred().string()});
+    sharp_s = "\xDF";
 #else
     same.push_back(folder + "/soft.csv");
 #endif
     for (const std::string& t : same) cases.push_back({{source, "dummy", t}, failure_status, target_is_source(t)});
+    cases.push_back({{folder + "/Ma\u00df.csv", "dummy", target}, failure_status,
+                     not_opened(folder + "/Ma" + sharp_s + ".csv")});
 #ifdef __linux__
     // A source that opens but cannot be read: the target holds the header.
     cases.push_back({{"/proc/self/mem", "dummy", target}, failure_status, read_failed("/proc/self/mem"), header});
@@ -86,7 +78,7 @@ TEST(CommandLine, ArgumentsAndFiles) {
 #ifndef _WIN32
         fs::create_symlink(source, folder + "/soft.csv", absent);
 #endif
-        EXPECT_TRUE(ran(tsconv(c.arguments), c.status, c.out)) << what;
+        EXPECT_TRUE(ran(run_command(TSCONV_BINARY, c.arguments), c.status, c.out)) << what;
         EXPECT_EQ(read_file(source), content) << what;
         EXPECT_EQ(read_file(target), c.target) << what;
         EXPECT_FALSE(fs::exists(folder + "/new.csv")) << what;
@@ -99,9 +91,9 @@ TEST(CommandLine, NamesOutsideTheAnsiCodePage) {
     set_time_zone("CET-1");
     const std::string folder = scratch_folder(), source = folder + "/Messdaten" + letters;
     write_file(source, content);
-    EXPECT_TRUE(ran(tsconv({source, "dummy", folder + "/Ziel" + letters}), 0, ""));
+    EXPECT_TRUE(ran(run_command(TSCONV_BINARY, {source, "dummy", folder + "/Ziel" + letters}), 0, ""));
     EXPECT_EQ(read_file(folder + "/Ziel" + letters), header + decoding_table[0].target_line + "\r\n");
-    const CommandResult refused = tsconv({source, "dummy", source});
+    const CommandResult refused = run_command(TSCONV_BINARY, {source, "dummy", source});
     EXPECT_EQ(refused.status, failure_status);
     EXPECT_TRUE(starts_with(refused.out, "Zieldatei <") &&
                 refused.out.find("> ist die Quelldatei!\n") != std::string::npos) << refused.out;
@@ -292,16 +284,6 @@ struct YearlyRules {
     }
 };
 
-YearlyRules system_rules(const DYNAMIC_TIME_ZONE_INFORMATION& zone) {
-    using EffectiveYears = DWORD(WINAPI*)(const DYNAMIC_TIME_ZONE_INFORMATION*, LPDWORD, LPDWORD);
-    const auto effective_years = reinterpret_cast<EffectiveYears>(reinterpret_cast<void*>(
-        GetProcAddress(LoadLibraryA("advapi32.dll"), "GetDynamicTimeZoneInformationEffectiveYears")));
-    YearlyRules rules;
-    rules.zone = zone;
-    rules.kept = effective_years != nullptr && effective_years(&zone, &rules.first, &rules.last) == ERROR_SUCCESS;
-    return rules;
-}
-
 // "DD.MM.YYYY;HH:MM:S.000000" of a UTC instant: a year's rules hold from the moment the clock of the year before
 // shows its New Year.
 std::string reference_time(YearlyRules& rules, long long unix_second) {
@@ -348,12 +330,16 @@ TEST(SystemZone, EachRecordByTheRulesOfItsYear) {
     char key[128];
     WideCharToMultiByte(CP_UTF8, 0, zone.TimeZoneKeyName, -1, key, sizeof key, nullptr, nullptr);
     ASSERT_EQ(key, expected_key) << "the Windows zone Wine chose for the host zone";
-    system_zone::YearlyRules rules = system_zone::system_rules(zone);
+    using EffectiveYears = DWORD(WINAPI*)(const DYNAMIC_TIME_ZONE_INFORMATION*, LPDWORD, LPDWORD);
+    const auto effective_years = reinterpret_cast<EffectiveYears>(reinterpret_cast<void*>(
+        GetProcAddress(LoadLibraryA("advapi32.dll"), "GetDynamicTimeZoneInformationEffectiveYears")));
+    system_zone::YearlyRules rules;
+    rules.zone = zone;
+    rules.kept = effective_years != nullptr && effective_years(&zone, &rules.first, &rules.last) == ERROR_SUCCESS;
 
     // Every 30 minutes over 2000 to 2030, every minute within a day of each New Year, and the instants named below.
     std::vector<long long> instants;
-    const long long start = 946684800, end = 1924992000;  // 2000-01-01, 2031-01-01 UTC
-    for (long long t = start; t < end; t += 1800) instants.push_back(t);
+    for (long long t = 946684800; t < 1924992000; t += 1800) instants.push_back(t);  // 2000-01-01 to 2031-01-01 UTC
     for (int year = 2001; year <= 2030; ++year) {
         const long long new_year = (year - 1970) * 31536000LL + ((year - 1969) / 4) * 86400LL;
         for (long long t = new_year - 86400; t < new_year + 86400; t += 60) instants.push_back(t);
