@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -32,6 +30,8 @@ void set_time_zone(const char* zone) {
 }
 
 bool has_zone_file(const char*) { return false; }
+
+const int process_id = _getpid();
 #else
 void set_time_zone(const char* zone) {
     setenv("TZ", zone, 1);
@@ -39,6 +39,8 @@ void set_time_zone(const char* zone) {
 }
 
 bool has_zone_file(const char* zone) { return fs::exists(fs::path("/usr/share/zoneinfo") / zone); }
+
+const int process_id = static_cast<int>(getpid());
 #endif
 
 namespace {
@@ -54,12 +56,6 @@ void append_header(std::string& bytes, const std::vector<long long>& counts) {
     bytes.append("TZif2").append(15, '\0');
     for (const long long count : counts) append_big_endian(bytes, count, 4);
 }
-
-#ifdef _WIN32
-const int process_id = _getpid();
-#else
-const int process_id = static_cast<int>(getpid());
-#endif
 
 fs::path run_folder() { return fs::temp_directory_path() / ("tsconv-" + std::to_string(process_id)); }
 

@@ -27,20 +27,16 @@ std::string zone_file_bytes(const ZoneFile& zone);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
-
 // A fresh, empty folder for the running test, one for each name. A test's first request clears away the scratch
 // files of the tests before it; the last are removed at exit.
 std::string scratch_folder(const std::string& name = "");
-
 // The scratch folder holding source.csv of the given content and the path of target.csv there, the zone set.
 struct Scene { std::string folder, source, target; };
 Scene scene(const char* zone, const std::string& content);
 
 // "DD.MM.YYYY;HH:MM:S.SSSSSS" as the target shows a local time, or up to the point without the millionths.
 std::string shown_time(int day, int month, int year, int hour, int minute, int second, long millionths = -1);
-
-// The source's time stamp of a UTC instant (days since 30.12.1899 on a clock two hours ahead of UTC), as a number
-// and in full as text.
+// The source's time stamp of a UTC instant (days since 30.12.1899 on a clock at UTC+2), as a number and as full text.
 double serial_from_unix(double unix_seconds);
 std::string serial_date(long long unix_second);
 
@@ -53,11 +49,8 @@ public:
     ScratchStream(const ScratchStream&) = delete;
     ScratchStream& operator=(const ScratchStream&) = delete;
     ~ScratchStream();
-
     std::FILE* file() const { return file_; }
-    // Closes the stream and gives back what the file holds.
-    std::string close();
-
+    std::string close();  // closes the stream, gives back what the file holds
 private:
     ScratchStream(const std::string& text, const char* mode);
     std::string path_;
@@ -79,7 +72,6 @@ constexpr int failure_status = -1;
 #else
 constexpr int failure_status = 255;
 #endif
-
 // The messages of a run that failed on its files.
 inline std::string not_opened(std::string s) { return "Quelldatei <" + s + "> konnte nicht geoeffnet werden!\n"; }
 inline std::string read_failed(std::string s) { return "Quelldatei <" + s + "> konnte nicht gelesen werden!\n"; }
