@@ -27,8 +27,7 @@ std::string zone_file_bytes(const ZoneFile& zone);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
-// A fresh, empty folder for the running test, one for each name. A test's first request clears away the scratch
-// files of the tests before it; the last are removed at exit.
+// A fresh, empty folder for the running test, one per name; its first request clears earlier tests' scratch files.
 std::string scratch_folder(const std::string& name = "");
 // The scratch folder holding source.csv of the given content and the path of target.csv there, the zone set.
 struct Scene { std::string folder, source, target; };
@@ -40,8 +39,7 @@ std::string shown_time(int day, int month, int year, int hour, int minute, int s
 double serial_from_unix(double unix_seconds);
 std::string serial_date(long long unix_second);
 
-// A scratch file of the running test as a stream, reading the given text or, made without one, taking what is
-// written: a real file, so the converter reads and writes it as it does the user's files.
+// A real scratch file as a stream, reading the text given or else taking what is written, as the user's files are.
 class ScratchStream {
 public:
     ScratchStream() : ScratchStream("", "wb") {}
@@ -62,8 +60,7 @@ private:
 struct DecodedLine { std::string line; int count; double serial_date, PV, wSP, wOP; std::string target_line; };
 extern const std::vector<DecodedLine> decoding_table;
 
-// A line of every form the tests know, without its line end: numbers with and without signs, white space, points
-// and exponents, short decimals as a log has them, too few or too many fields, junk, NUL.
+// A line of any form the tests know, without line end: signed numbers, blanks, exponents, log decimals, junk, NUL.
 std::string random_source_line(std::mt19937& random);
 
 // The exit status of a failed run as its caller sees it: -1 on Windows, where all 32 bits reach it; 255 in POSIX.
