@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -25,24 +23,25 @@ namespace tsconv_test {
 
 namespace fs = std::filesystem;
 
-void set_time_zone(const char* zone) {
 #ifdef _WIN32
+void set_time_zone(const char* zone) {
     _putenv_s("TZ", zone);
     _tzset();
-#else
-    setenv("TZ", zone, 1);
-    tzset();
-#endif
 }
 
-bool has_zone_file(const char* zone) {
-#ifdef _WIN32
-    (void)zone;
-    return false;
+bool has_zone_file(const char*) { return false; }
+
+const int process_id = _getpid();
 #else
-    return fs::exists(fs::path("/usr/share/zoneinfo") / zone);
-#endif
+void set_time_zone(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
 }
+
+bool has_zone_file(const char* zone) { return fs::exists(fs::path("/usr/share/zoneinfo") / zone); }
+
+const int process_id = static_cast<int>(getpid());
+#endif
 
 namespace {
 
@@ -52,12 +51,33 @@ void append_big_endian(std::string& bytes, long long value, int size) {
     }
 }
 
-// A header: its counts in the order UT flags, standard flags, leap records,
-// transitions, types, name characters.
+// A header: its counts in the order UT flags, standard flags, leap records, transitions, types, name characters.
 void append_header(std::string& bytes, const std::vector<long long>& counts) {
-    bytes += "TZif2";
-    bytes.append(15, '\0');
+    bytes.append("TZif2").append(15, '\0');
     for (const long long count : counts) append_big_endian(bytes, count, 4);
+}
+
+fs::path run_folder() { return fs::temp_directory_path() / ("tsconv-" + std::to_string(process_id)); }
+
+void remove_run_folder() {
+    std::error_code ignored;
+    fs::remove_all(run_folder(), ignored);
+}
+
+// The running test's folder of that name, made where missing. A new test clears away those of the one before.
+fs::path test_folder(const std::string& name_end) {
+    static std::string last_test;
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    if (name != last_test) {
+        if (last_test.empty()) std::atexit(remove_run_folder);
+        remove_run_folder();
+        last_test = name;
+    }
+    const fs::path folder = run_folder() / (name + name_end);
+    fs::create_directories(folder);
+    return folder;
 }
 
 }  // namespace
@@ -104,9 +124,8 @@ std::string random_source_line(std::mt19937& random) {
         for (unsigned i = 0; i < n; ++i) s += static_cast<char>('0' + random() % 10);
         return s;
     };
-    // Every sign, separator, exponent and length around the limits of the
-    // fast step and of the texts taken from the digits; exponents with
-    // leading zeros, and some just beyond a power of two from 2^32 on.
+    // Every sign, separator, exponent and length around the limits of the fast step and of the texts taken from the
+    // digits; exponents with leading zeros, and some just beyond a power of two from 2^32 on.
     auto any_number = [&] {
         std::string number = random() % 3 != 0 ? "" : random() % 2 ? "-" : "+";
         if (random() % 8 == 0) number.insert(0, random() % 2 ? " " : "\t\v\f\r");
@@ -151,45 +170,6 @@ void write_file(const std::string& path, const std::string& content) {
     std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
     out << content;
 }
-
-bool file_exists(const std::string& path) {
-    std::error_code ignored;
-    return fs::exists(fs::u8path(path), ignored);
-}
-
-namespace {
-
-#ifdef _WIN32
-const int process_id = _getpid();
-#else
-const int process_id = static_cast<int>(getpid());
-#endif
-
-fs::path run_folder() { return fs::temp_directory_path() / ("tsconv-" + std::to_string(process_id)); }
-
-void remove_run_folder() {
-    std::error_code ignored;
-    fs::remove_all(run_folder(), ignored);
-}
-
-// The running test's folder of that name, made where missing. A new test
-// clears away those of the one before.
-fs::path test_folder(const std::string& name_end) {
-    static std::string last_test;
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(test->test_suite_name()) + "." + test->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    if (name != last_test) {
-        if (last_test.empty()) std::atexit(remove_run_folder);
-        remove_run_folder();
-        last_test = name;
-    }
-    const fs::path folder = run_folder() / (name + name_end);
-    fs::create_directories(folder);
-    return folder;
-}
-
-}  // namespace
 
 std::string scratch_folder(const std::string& name) {
     fs::remove_all(test_folder(name));
@@ -245,8 +225,7 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
 #ifdef _WIN32
     std::string command = "\"" + program + "\"";
     for (const std::string& argument : arguments) command += " \"" + argument + "\"";
-    // cmd.exe strips one pair of quotes around the whole line. The wide
-    // command line carries any name.
+    // cmd.exe strips one pair of quotes around the whole line. The wide command line carries any name.
     const std::string line = "\"" + command + " >\"" + out_path + "\" 2>\"" + err_path + "\"\"";
     std::wstring wide_line(line.size() + 1, L'\0');
     wide_line.resize(static_cast<std::size_t>(
@@ -268,16 +247,14 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
     int raw = 0;
     if (spawned != 0 || waitpid(pid, &raw, 0) != pid) {
         ADD_FAILURE() << "cannot run " << program;
-        result.status = -1;
-        return result;
+        return {-1, "", ""};
     }
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 #endif
     result.out = read_file(out_path);
     result.err = read_file(err_path);
 #ifdef _WIN32
-    // Standard output and error are text streams: the C runtime writes each
-    // "\n" of a message as CR LF. Compare messages as lines.
+    // The C runtime writes each "\n" to standard output and error, text streams, as CR LF: compare lines.
     for (std::string* text : {&result.out, &result.err}) {
         for (std::size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos;) text->erase(at, 1);
     }

@@ -13,14 +13,11 @@ namespace tsconv_test {
 
 // Sets TZ for this process (and the programs it starts) and re-reads it.
 void set_time_zone(const char* zone);
-
 // True when the time-zone database knows the zone (so tests can skip it).
 bool has_zone_file(const char* zone);
 
-// The bytes of a zone file (TZif, version 2): two types, standard time and
-// daylight time, the given transitions in the order given, alternately to
-// daylight and to standard time, leap records one second each, and the
-// closing rule. The 32-bit block holds no data.
+// The bytes of a zone file (TZif, version 2, the 32-bit block empty): two types, standard and daylight time, the
+// transitions in the order given, alternately to daylight and to standard time, leap records one second each, the rule.
 struct ZoneFile {
     std::vector<long long> transitions, leap_seconds;
     std::string rule = "AAA0";
@@ -30,30 +27,19 @@ std::string zone_file_bytes(const ZoneFile& zone);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
-bool file_exists(const std::string& path);
-
-// A fresh, empty folder for the running test, one of its own for each name.
-// The scratch files of earlier tests are removed when a test first asks for
-// one, and all at exit.
+// A fresh, empty folder for the running test, one per name; its first request clears earlier tests' scratch files.
 std::string scratch_folder(const std::string& name = "");
-
-// The scratch folder holding source.csv of the given content and the path of
-// target.csv there, the zone set for the runs.
+// The scratch folder holding source.csv of the given content and the path of target.csv there, the zone set.
 struct Scene { std::string folder, source, target; };
 Scene scene(const char* zone, const std::string& content);
 
-// "DD.MM.YYYY;HH:MM:S.SSSSSS" as the target shows a local time, or up to the
-// point without the millionths.
+// "DD.MM.YYYY;HH:MM:S.SSSSSS" as the target shows a local time, or up to the point without the millionths.
 std::string shown_time(int day, int month, int year, int hour, int minute, int second, long millionths = -1);
-
-// The source's time stamp of a UTC instant (days since 30.12.1899 on a clock
-// two hours ahead of UTC), as a number and in full as text.
+// The source's time stamp of a UTC instant (days since 30.12.1899 on a clock at UTC+2), as a number and as full text.
 double serial_from_unix(double unix_seconds);
 std::string serial_date(long long unix_second);
 
-// A scratch file of the running test as a stream: reading the given text, or,
-// made without one, taking what is written to it. A real file, so the
-// converter reads and writes it as it does the user's files.
+// A real scratch file as a stream, reading the text given or else taking what is written, as the user's files are.
 class ScratchStream {
 public:
     ScratchStream() : ScratchStream("", "wb") {}
@@ -61,36 +47,28 @@ public:
     ScratchStream(const ScratchStream&) = delete;
     ScratchStream& operator=(const ScratchStream&) = delete;
     ~ScratchStream();
-
     std::FILE* file() const { return file_; }
-    // Closes the stream and gives back what the file holds.
-    std::string close();
-
+    std::string close();  // closes the stream, gives back what the file holds
 private:
     ScratchStream(const std::string& text, const char* mode);
     std::string path_;
     std::FILE* file_ = nullptr;
 };
 
-// Source lines decoded in turn onto one record: how many values each line
-// supplies, the record after it, and the target line the record gives in the
-// zone CET-1 (empty where the line supplies nothing).
+// Source lines decoded in turn onto one record: how many values each line supplies, the record after it, and the
+// target line the record gives in the zone CET-1 (empty where the line supplies nothing).
 struct DecodedLine { std::string line; int count; double serial_date, PV, wSP, wOP; std::string target_line; };
 extern const std::vector<DecodedLine> decoding_table;
 
-// A line of every form the tests know, without its line end: numbers with
-// and without signs, white space, points and exponents, short decimals as a
-// log has them, too few or too many fields, junk, NUL.
+// A line of any form the tests know, without line end: signed numbers, blanks, exponents, log decimals, junk, NUL.
 std::string random_source_line(std::mt19937& random);
 
-// The exit status of a failed run as its caller sees it: -1 on Windows, where
-// the whole 32 bits reach the caller, 255 to a POSIX shell.
+// The exit status of a failed run as its caller sees it: -1 on Windows, where all 32 bits reach it; 255 in POSIX.
 #ifdef _WIN32
 constexpr int failure_status = -1;
 #else
 constexpr int failure_status = 255;
 #endif
-
 // The messages of a run that failed on its files.
 inline std::string not_opened(std::string s) { return "Quelldatei <" + s + "> konnte nicht geoeffnet werden!\n"; }
 inline std::string read_failed(std::string s) { return "Quelldatei <" + s + "> konnte nicht gelesen werden!\n"; }
@@ -99,13 +77,11 @@ inline std::string target_is_source(std::string t) { return "Zieldatei <" + t + 
 
 // The exit status (or 128 + the signal that ended the run) and what it printed.
 struct CommandResult { int status = 0; std::string out, err; };
-
-// Runs program with arguments, standard output and error caught in files. The
-// time zone set with set_time_zone is passed on. On Windows (through cmd.exe)
-// the captured CR LF line ends are given back as "\n".
+// Runs program with arguments, its output and errors caught in files, the zone of set_time_zone passed on. On
+// Windows (through cmd.exe) the captured CR LF line ends are given back as "\n".
 CommandResult run_command(const std::string& program, const std::vector<std::string>& arguments);
-
 // Passes when the run ended with the status and printed exactly out and err.
-testing::AssertionResult ran(const CommandResult& result, int status, const std::string& out, const std::string& err = "");
+testing::AssertionResult ran(const CommandResult& result, int status, const std::string& out,
+                             const std::string& err = "");
 
 }  // namespace tsconv_test
