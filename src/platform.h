@@ -42,6 +42,7 @@ struct ZoneData {
     std::string tz, file_bytes;
     std::vector<SystemZone> years;  // the rules of first_year, first_year + 1, ...
     int first_year = 0;
+    std::string system_zone_id;  // Windows: the zone read at set-up, as bytes; every year is asked of it
     // Windows: which years the system has been asked for; one not yet asked holds the rules of the
     // nearest asked at set-up. Set where a later answer differs: the zone check saw only set-up's.
     std::vector<bool> asked;

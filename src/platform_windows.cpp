@@ -59,17 +59,16 @@ constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_
 // The years whose rules a record's instant may need: 1970 to 3000 and one either side.
 constexpr int first_rule_year = 1969, last_rule_year = 3001;
 
-// The system zone's rules for a year, as the system answers (Windows 8 and later); false where it has none.
-bool ask_rules(int year, SystemZone& rules) {
-    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    const auto get_zone = system_function<GetDynamicZone>(kernel, "GetDynamicTimeZoneInformation");
-    const auto for_year = system_function<GetZoneForYear>(kernel, "GetTimeZoneInformationForYear");
+// The rules of a year of the system zone read at set-up, as the system answers (Windows 8 and later); false
+// where it has none. Asked of that zone every time, should the settings change during the run.
+bool ask_rules(const ZoneData& zone, int year, SystemZone& rules) {
+    const auto for_year =
+        system_function<GetZoneForYear>(GetModuleHandleA("kernel32.dll"), "GetTimeZoneInformationForYear");
     DYNAMIC_TIME_ZONE_INFORMATION dynamic;
     TIME_ZONE_INFORMATION info;
-    if (get_zone == nullptr || for_year == nullptr || get_zone(&dynamic) == TIME_ZONE_ID_INVALID ||
-        !for_year(static_cast<USHORT>(year), &dynamic, &info)) {
-        return false;
-    }
+    if (for_year == nullptr || zone.system_zone_id.size() != sizeof dynamic) return false;
+    std::memcpy(&dynamic, zone.system_zone_id.data(), sizeof dynamic);
+    if (!for_year(static_cast<USHORT>(year), &dynamic, &info)) return false;
     // Daylight saving switched off in the settings: standard time all year.
     if (dynamic.DynamicDaylightTimeDisabled) info.StandardDate.wMonth = info.DaylightDate.wMonth = 0;
     rules = system_zone(info);
@@ -95,6 +94,7 @@ bool read_yearly_rules(ZoneData& zone) {
         first > last || last > 30827) {
         return false;
     }
+    zone.system_zone_id.assign(reinterpret_cast<const char*>(&dynamic), sizeof dynamic);
     const int low = std::clamp(static_cast<int>(first) - 1, first_rule_year, last_rule_year);
     const int high = std::clamp(static_cast<int>(last) + 1, first_rule_year, last_rule_year);
     zone.first_year = first_rule_year;
@@ -102,7 +102,7 @@ bool read_yearly_rules(ZoneData& zone) {
     zone.asked.assign(zone.years.size(), false);
     for (int year = low; year <= high; ++year) {
         const auto at = static_cast<std::size_t>(year - first_rule_year);
-        if (!ask_rules(year, zone.years[at])) {
+        if (!ask_rules(zone, year, zone.years[at])) {
             zone = ZoneData{};
             return false;
         }
@@ -120,7 +120,7 @@ bool read_yearly_rules(ZoneData& zone) {
 const SystemZone* rules_of_year(ZoneData& zone, int year) {
     const auto at = static_cast<std::size_t>(year - zone.first_year);
     if (SystemZone answer; !zone.asked[at]) {
-        if (!ask_rules(year, answer)) return nullptr;
+        if (!ask_rules(zone, year, answer)) return nullptr;
         // Plain ints without padding: compared as bytes.
         zone.rules_unjudged = zone.rules_unjudged || std::memcmp(&answer, &zone.years[at], sizeof answer) != 0;
         zone.years[at] = answer;
