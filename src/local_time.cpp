@@ -20,7 +20,6 @@ constexpr double max_seconds_magnitude = 1e12;  // far beyond the years 1 to 999
 // [first_minute, end_minute): the local minutes of the years 1 to 9999.
 constexpr std::int64_t first_minute = days_from_civil(1, 1, 1) * minutes_per_day;
 constexpr std::int64_t end_minute = days_from_civil(10000, 1, 1) * minutes_per_day;
-constexpr std::int64_t end_of_3000_utc = days_from_civil(3001, 1, 1) * seconds_per_day;
 
 void local_from_seconds(std::int64_t seconds, LocalTimeCache& cache, LocalTimestamp& local) {
     if (static_cast<std::uint64_t>(seconds) - static_cast<std::uint64_t>(cache.minute_start) >= seconds_per_minute) {
@@ -123,7 +122,8 @@ bool to_local_timestamp(double serial_date, LocalTimeCache& cache, LocalTimestam
     // Shown as the next whole second: see doc/DESIGN.md, "The seconds carry".
     const bool carried = shown_second > static_cast<std::uint64_t>(out.second);
     if (carried && !local_time(whole + 1, cache, out)) return false;
-    if (platform::shows_1970_to_3000_only && (whole + carried < 0 || whole + carried >= end_of_3000_utc)) return false;
+    const std::int64_t shown = whole + carried;
+    if (platform::shows_1970_to_3000_only && (shown < 0 || shown >= platform::end_of_year_3000)) return false;
     return out.minute >= first_minute && out.minute < end_minute;
 }
 

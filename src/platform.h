@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "calendar.h"
+
 namespace tsconv::platform {
 
 // Before any file is opened: a closed standard descriptor is opened on the null device (else a
@@ -59,6 +61,7 @@ ZoneData load_time_zone();
 bool local_breakdown(ZoneData& zone, std::int64_t seconds_since_epoch, std::tm& out);
 
 // Windows shows only the seconds from 1970-01-01 00:00:00 UTC to the end of 3000, on either path.
+constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_per_day;
 #ifdef _WIN32
 constexpr bool shows_1970_to_3000_only = true;
 #else

@@ -53,9 +53,6 @@ Function system_function(HMODULE library, const char* name) {
                               : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
-// The seconds the C runtime breaks down: from 1970 to the end of the year 3000.
-constexpr std::int64_t end_of_year_3000 = days_from_civil(3001, 1, 1) * seconds_per_day;
-
 // The years whose rules a record's instant may need: 1970 to 3000 and one either side.
 constexpr int first_rule_year = 1969, last_rule_year = 3001;
 
